@@ -65,7 +65,8 @@ String from_c_tstring_utf16(const u16 *text);
 String_Utf16 get_utf16_c_string_view(const u16 *text);
 void string_add_utf16(String_Utf16 *s, u32 cp);
 String_Utf16 tconcat_utf16(String_Utf16 a, String_Utf16 b);
-s64 utf32_text_to_s64(const u32 *text, s64 count);
+// `byte_count` is 4 per code unit; the low byte of each unit is taken as a digit.
+s64 utf32_text_to_s64(const u32 *text, s64 byte_count);
 
 // [SECTION] Ordering
 bool string_sort_by_unicode_order_asc(String a, String b);
