@@ -1,0 +1,72 @@
+// Font sizes: re-rasterising every pool when the size changes, and pools
+// built from the custom layer's own list of fonts.
+#include "render/fonts.h"
+#include "render/render_log.h"
+#include "core/strings.h"
+#include <math.h>
+
+void (*fonts_resized_hook)();
+
+void resize_fonts(u32 pixel_size) {
+    Font_Pool *pools[] = {&ui_font_pool, &code_font_pool, &icons_font_pool};
+    f32 tallest = 0;
+    for (Font_Pool *pool : pools) {
+        pool->size = pixel_size;
+        pool->line_height = pool->max_glyph_width = pool->max_glyph_height = 0;
+        for (u32 i = 0; i < pool->num_ranges; i++) {
+            Font_Range *r = &pool->ranges[i];
+            reset_font_range(r);
+            Font *f = &r->font;
+            r->scale = (f32)pixel_size / (f->ascent - f->descent);
+            r->scaled_ascent = f->ascent * r->scale;
+            pool->line_height = fmaxf(pool->line_height, r->scale * (f->ascent - f->descent + f->line_gap));
+            pool->max_glyph_width = fmaxf(pool->max_glyph_width, r->scale * f->bounding_box_width);
+            pool->max_glyph_height = fmaxf(pool->max_glyph_height, r->scale * f->bounding_box_height);
+        }
+        tallest = fmaxf(tallest, pool->max_glyph_height);
+    }
+    // Rows are as tall as the tallest glyph the new size can make.
+    reset_glyph_packer((u32)ceilf(tallest));
+}
+
+u32 font_pixel_size_for_setting(f32 *setting, u32 monitor_height) {
+    if (!(*setting >= MIN_FONT_SIZE)) *setting = MIN_FONT_SIZE; // NaN too
+    return (u32)((f32)monitor_height * *setting / FONT_SIZE_THAT_FILLS_THE_WHOLE_HEIGHT);
+}
+
+void handle_screen_resolution_change(f32 *font_size_setting, u32 monitor_height) {
+    u32 pixel_size = font_pixel_size_for_setting(font_size_setting, monitor_height);
+    if (pixel_size == 0) {
+        // No monitor to measure (or a tiny one): keep the sizes we have.
+        render_log(RENDER_LOG_GRAPHICS, "No usable monitor height (%u): font sizes left unchanged.", monitor_height);
+        return;
+    }
+    resize_fonts(pixel_size);
+    if (fonts_resized_hook) fonts_resized_hook();
+}
+
+String fonts_executable_directory();
+
+void maybe_set_new_font_pool(Custom_Font_Entry *entries, u32 count, Font_Pool *pool, u32 size) {
+    font_pool_remove_ranges(pool);
+    pool->size = size;
+    for (u32 i = 0; i < count; i++) {
+        Custom_Font_Entry *e = &entries[i];
+        String name = e->font;
+        if (string_equal(name, S("$code_default"))) {
+            add_range_to_pool(pool, &code_latin_font, e->first, e->last);
+            continue;
+        }
+        if (string_equal(name, S("$ui_default"))) {
+            add_range_to_pool(pool, &ui_latin_font, e->first, e->last);
+            continue;
+        }
+        if (name.count <= 0) continue;
+        String path = name;
+        bool is_full = name.data[0] == '/' || (name.count > 1 && name.data[1] == ':');
+        if (!is_full) path = string_concat2("%/%", fonts_executable_directory(), name);
+        s32 index = get_or_add_file_font(path.data, path.count);
+        if (index < 0) continue;
+        add_range_to_pool(pool, &get_file_font(index)->font, e->first, e->last);
+    }
+}
