@@ -7,7 +7,7 @@ PACKAGES=(
   libglfw3-dev libepoxy-dev libgl-dev libcurl4-openssl-dev libstb-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-jetbrains-mono fonts-font-awesome python3-fonttools
-  xvfb mesa-utils libgl1-mesa-dri xdotool imagemagick x11-utils
+  xvfb mesa-utils libgl1-mesa-dri xdotool imagemagick x11-utils openbox wmctrl
   zip unzip binutils clang libclang-rt-14-dev hyperfine tcc
 )
 missing=()

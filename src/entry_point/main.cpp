@@ -1,0 +1,116 @@
+// The editor's entry: start-up in a fixed order, the frame loop, shut-down.
+#include "core/memory.h"
+#include "core/strings.h"
+#include "core/log.h"
+#include "core/assets.h"
+#include "core/system_info.h"
+#include "render/window.h"
+#include "shell/globals.h"
+#include "shell/command_line.h"
+#include <curl/curl.h>
+#include <stdio.h>
+#include <unistd.h>
+#include <stdlib.h>
+
+static void log_general_information() {
+    Computer_Info info = {};
+    os_get_computer_info(&info);
+    add_log(nullptr, LOG_INFO, "Tarno version %s", version_to_c_string(EDITOR_VERSION));
+    log_new_line();
+    add_log(nullptr, LOG_INFO, "--- General Information ---");
+    add_log(nullptr, LOG_INFO, "CPU model:      %s", os_get_cpu_model_c_string());
+    add_log(nullptr, LOG_INFO, "CPU ISA:        %s", isa_to_c_string(info.isa));
+    add_log(nullptr, LOG_INFO, "Num. CPU cores: %u (physical), %u (logical)", (u32)info.num_physical_cores,
+            (u32)info.num_logical_processors);
+    add_log(nullptr, LOG_INFO, "Usable RAM:     %$$llu", (unsigned long long)info.usable_ram);
+    add_log(nullptr, LOG_INFO, "OS:             %.*s %.*s", (int)info.os_name.count, (const char *)info.os_name.data,
+            (int)info.os_version.count, (const char *)info.os_version.data);
+    log_new_line();
+}
+
+static void read_and_log_command_line() {
+    Dynamic_Array args;
+    read_command_line(&args);
+    String joined = join_command_line(&args);
+    add_log(nullptr, LOG_INFO, "Command line: %.*s", (int)joined.count, (const char *)joined.data);
+    dynamic_array_free(&args);
+}
+
+// One pass of the frame loop's input half: wait (or poll), then handle the
+// window's own events.
+static void collect_window_events(bool poll) {
+    window.num_events = 0;
+    if (poll) platform_poll_events();
+    else platform_wait_events();
+    for (u32 i = 0; i < window.num_events; i++) {
+        Event *e = &window.events[i];
+        if (e->type != EVENT_WINDOW) continue;
+        if (e->bits == WINDOW_EVENT_CLOSE) atomic_and(&global_flags, ~(u64)SHOULD_RUN);
+    }
+}
+
+int main() {
+    // 1. The window system and its cursors.
+    platform_init();
+
+    // 2. Memory; the main thread takes temporary slot 0.
+    init_memory();
+
+    // 3.
+    curl_global_init(CURL_GLOBAL_ALL);
+
+    // 4. Assets; this also finds the executable's directory.
+    init_assets();
+
+    // 5. The log and its header.
+    init_logging();
+    log_general_information();
+
+    int exit_status = 0;
+    // 6. The window.
+    const char *title = tcstring("Tarno - v%s", version_to_c_string(EDITOR_VERSION));
+    if (!platform_create_window(title, 800, 600)) {
+        add_log(nullptr, LOG_ERROR, "Failed to create the window: %s", platform_last_error());
+        fprintf(stderr, "tarno: could not create the window (%s)\n", platform_last_error());
+        exit_status = 1;
+    } else {
+        // 7, 8.
+        platform_set_window_icon(executable_filepath);
+        platform_install_callbacks();
+
+        // 13. The working directory at start-up.
+        static char cwd[2048];
+        editor_working_directory = getcwd(cwd, sizeof cwd) ? S(cwd) : String{};
+
+        // 17, 18.
+        u64 previous_frame_end = os_get_time_microseconds();
+        read_and_log_command_line();
+
+        bool poll = true; // the first frame is drawn without waiting
+        // Benchmarks time start-up to the first presented frame with this.
+        bool exit_after_first_frame = getenv("TARNO_EXIT_AFTER_FIRST_FRAME") != nullptr;
+        while (editor_should_run()) {
+            tmp_reset();
+            global_get_num_lines_time = 0;
+            u64 frame_start = os_get_time_microseconds();
+            collect_window_events(poll);
+            poll = false;
+
+            bool vsync = frame_start - last_time_we_asked_to_disable_vsync > VSYNC_DISABLED_MICROSECONDS;
+            platform_present(vsync);
+            if (exit_after_first_frame) atomic_and(&global_flags, ~(u64)SHOULD_RUN);
+
+            u64 now = os_get_time_microseconds();
+            delta_time = (f32)(now - previous_frame_end) / 1000.0f;
+            previous_frame_end = now;
+        }
+    }
+
+    // Shut-down.
+    platform_destroy_window();
+    write_log_file();
+    curl_global_cleanup();
+    platform_terminate();
+    tmp_unregister_thread();
+    return exit_status;
+}

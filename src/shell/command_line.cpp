@@ -1,0 +1,68 @@
+#include "shell/command_line.h"
+#include "core/strings.h"
+#include <fcntl.h>
+#include <unistd.h>
+#include <stdlib.h>
+
+void split_command_line(String bytes, Dynamic_Array *args) {
+    s64 start = 0;
+    for (s64 i = 0; i <= bytes.count; i++) {
+        if (i == bytes.count || bytes.data[i] == 0) {
+            if (i > start || (i < bytes.count)) {
+                String *arg = (String *)dynamic_array_add(args);
+                *arg = String{bytes.data + start, i - start};
+            }
+            start = i + 1;
+        }
+    }
+}
+
+bool read_command_line(Dynamic_Array *args, const char *path) {
+    dynamic_array_init(args, sizeof(String));
+    int fd = open(path, O_RDONLY);
+    if (fd < 0) return false;
+    // /proc files report no size: read until the end, growing as needed.
+    Dynamic_Array bytes;
+    dynamic_array_init(&bytes, 1, 4096);
+    for (;;) {
+        if (bytes.capacity - bytes.count < 1024) dynamic_array_reserve(&bytes, bytes.capacity * 2);
+        ssize_t n = read(fd, (u8 *)bytes.data + bytes.count, bytes.capacity - bytes.count);
+        if (n <= 0) break;
+        bytes.count += (u32)n;
+    }
+    close(fd);
+    String copy = tcopy_string(dynamic_array_as_string(&bytes));
+    dynamic_array_free(&bytes);
+    split_command_line(copy, args);
+    return true;
+}
+
+String join_command_line(Dynamic_Array *args) {
+    s64 total = 0;
+    for (u32 i = 0; i < args->count; i++) total += dynamic_array_at<String>(args, i)->count + 1;
+    String out = {(u8 *)tmp_allocate((u64)total + 1), 0};
+    for (u32 i = 0; i < args->count; i++) {
+        String a = *dynamic_array_at<String>(args, i);
+        if (i) out.data[out.count++] = ' ';
+        memcpy(out.data + out.count, a.data, (size_t)a.count);
+        out.count += a.count;
+    }
+    return out;
+}
+
+String resolve_command_line_path(String argument, String executable_directory) {
+    String path = argument;
+    if (path.count > 0 && path.data[0] == '"') {
+        path.data++;
+        path.count--;
+        // The closing quote goes with the opening one when there is room for it.
+        if (argument.count >= 2) path.count--;
+    }
+    bool absolute = (path.count > 0 && path.data[0] == '/') || (path.count > 1 && path.data[1] == ':');
+    if (absolute) return path;
+    return string_concat2("%/%", executable_directory, path);
+}
+
+s64 parse_command_line_line(String argument) {
+    return strtol(to_tmp_c_string(argument), nullptr, 10);
+}
