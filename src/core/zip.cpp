@@ -57,7 +57,12 @@ Array_View extract_zip_file(const u8 *header, Allocation *allocation) {
     fill_entry(header, &entry);
     if (entry.flags & ZIP_FILE_IS_ENCRYPTED) return empty;
 
-    if (entry.method == 0) return Array_View{(void *)entry.data, 1, entry.compressed_size};
+    // The deflate stream has no check of its own; the header's CRC catches damaged bytes.
+    u32 expected_crc = read_u32(header + 14);
+    if (entry.method == 0) {
+        if (crc32(0, entry.data, entry.compressed_size) != expected_crc) return empty;
+        return Array_View{(void *)entry.data, 1, entry.compressed_size};
+    }
     // Anything but stored or deflate would hand compressed bytes to a reader that expects the real file.
     if (entry.method != 8) return empty;
 
@@ -83,6 +88,7 @@ Array_View extract_zip_file(const u8 *header, Allocation *allocation) {
     u64 produced = stream.total_out;
     inflateEnd(&stream);
     if (result != Z_STREAM_END || produced != size) return empty;
+    if (crc32(0, out, (uInt)size) != expected_crc) return empty;
     return Array_View{size > 0 ? out : nullptr, 1, (u32)size};
 }
 
