@@ -1,0 +1,89 @@
+// Process-wide state of the text core and the seams through which the layers
+// above it (tabs, listers, the window system's clipboard, the custom layer)
+// plug in. Headless defaults make the core usable on its own.
+#pragma once
+#include "core/base.h"
+#include "core/memory.h"
+#include "text/filepath.h"
+
+struct File;
+
+// Longest text a file may hold: one read() call moves at most this much, and
+// Dynamic_Array counts are 32-bit.
+constexpr u64 TEXT_MAX_BYTES = 0x7FFFF000;
+
+constexpr u64 TOKENISATION_HINTS_STRING_DATA_BUCKET_SIZE = 10256; // 16-byte header + 10,240
+constexpr u64 BLACK_LIST_STRING_DATA_BUCKET_SIZE = 262160;        // 16-byte header + 262,144
+
+// Chain of fixed buckets that string settings are copied into; a copy never moves.
+struct String_Data_Bucket {
+    String_Data_Bucket *next;
+    u64 used;
+    // followed by the bytes
+};
+struct String_Data {
+    String_Data_Bucket *first;
+    String_Data_Bucket *last;
+    u64 bucket_size; // including the 16-byte header
+};
+// Copies `s` into the chain; an empty String when it cannot fit in one bucket.
+String string_data_add(String_Data *data, String s);
+void string_data_reset(String_Data *data);
+
+// Seams. Each pointer has a headless default installed by editor_text_init.
+struct Text_Hooks {
+    // Window-system clipboard: set takes NUL-terminated UTF-8; get returns
+    // temporary or persistent bytes valid until the next call.
+    void (*set_clipboard_text)(const char *text);
+    String (*get_clipboard_text)();
+    // Tab list: lock for reading, the file of the current tab (null when the
+    // current tab shows no file), and the file tabs in tab order.
+    void (*lock_tabs)();
+    void (*unlock_tabs)();
+    File *(*current_tab_file)();
+    u32 (*num_file_tabs)();
+    File *(*file_tab_at)(u32 index);
+    // Text a terminal tab contributes to a copy; empty when the current tab is
+    // not a terminal.
+    String (*terminal_selection_text)();
+    // Save-as: true while the file lister is open in save mode; opening it.
+    bool (*file_lister_is_saving)();
+    void (*open_save_lister)(const char *title, Filepath *directory);
+    // Custom layer: whether a #syntax block exists, and running it.
+    bool (*custom_layer_has_syntax_block)();
+    void (*run_syntax_block)(File *file);
+    // Where clear messages about bad input go (the log, once it exists).
+    void (*report_error)(String message);
+    // Monotonic microseconds; tests inject their own clock.
+    u64 (*now)();
+};
+extern Text_Hooks text_hooks;
+
+extern File *current_file;
+extern File *custom_layer_execution_file;
+extern Dynamic_Array global_tab_character;                   // bytes inserted for a tab key
+extern u32 global_num_visual_spaces_per_tab;                 // columns a tab occupies
+extern Dynamic_Array text_copied_locally;                    // what the editor last put on the clipboard
+extern Dynamic_Array text_copied_as_if_there_was_no_padding; // the same without alignment padding
+extern u64 last_time_we_asked_to_disable_vsync;
+extern u64 global_get_num_lines_time;                        // microseconds spent counting lines
+extern Filepath editor_working_directory;
+
+// Custom layer settings the text core reads.
+extern Dynamic_Array tokenisation_hints;       // Tokenisation_Hint
+extern u32 tokenisation_hints_generation;      // bumped whenever the hints change
+extern String_Data tokenisation_hints_strings;
+extern Dynamic_Array blacklisted_extensions;   // String
+extern Dynamic_Array blacklisted_paths;        // String
+extern String_Data black_list_strings;
+
+// Sets the globals to their start-up values and installs the headless
+// hooks. Safe to call again (tests do, to start clean).
+void editor_text_init();
+
+// The last message handed to report_error by the headless default.
+String editor_last_error();
+void editor_report_error(String message);
+inline u64 editor_now() { return text_hooks.now(); }
+// Marks activity for the frame loop's vertical-sync decision.
+inline void editor_stamp_activity() { last_time_we_asked_to_disable_vsync = editor_now(); }
