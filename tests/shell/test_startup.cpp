@@ -55,7 +55,7 @@ TEST(Startup, WindowOpensAndClosesCleanlyThroughTheWindowManager) {
     const char *expected_in_order[] = {
         "Info: log start: ", "Info: Tarno version 0.3.2\n", "\nInfo: --- General Information ---\n",
         "Info: CPU model:      ", "Info: CPU ISA:        ", "Info: Num. CPU cores: ",
-        "Info: Usable RAM:     $", "Info: OS:             ", "Info: Command line: ",
+        "Info: Usable RAM:     ", "Info: OS:             ", "Info: Command line: ",
     };
     size_t at = 0;
     for (const char *piece : expected_in_order) {
@@ -65,6 +65,8 @@ TEST(Startup, WindowOpensAndClosesCleanlyThroughTheWindowManager) {
     }
     EXPECT_NE(text.find("Command line: " + editor.directory + "/tarno --some thing else\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
+    // Memory sizes are printed short, in binary units.
+    EXPECT_TRUE(std::regex_search(text, std::regex("Usable RAM:     [0-9.]+ [KMGT]i\n"))) << text;
 }
 
 TEST(Startup, WithoutADisplayItSaysSoAndStillWritesItsLog) {
