@@ -14,7 +14,15 @@ for _ in $(seq 100); do display=$(head -n1 "$work/displayfd" 2>/dev/null || true
 export DISPLAY=:$display LIBGL_ALWAYS_SOFTWARE=1
 
 echo "== start-up to first presented frame, and exit (tarno), against xdpyinfo (a bare X client) as a floor"
-TARNO_EXIT_AFTER_FIRST_FRAME=1 hyperfine --warmup 2 --runs 15 -N "$work/tarno" "xdpyinfo" 2>&1 | grep -v '^ *$'
+TARNO_EXIT_AFTER_FIRST_FRAME=1 hyperfine --warmup 2 --runs 15 -N --export-json "$work/times.json" "$work/tarno" "xdpyinfo" >/dev/null 2>&1
+/usr/bin/python3 - "$work/times.json" <<'PY'
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+medians = [r["median"] * 1000 for r in results]
+for r, m in zip(results, medians):
+    print("  %-12s median %7.1f ms  (min %.1f, max %.1f, %d runs)" % (r["command"].split("/")[-1], m, r["min"] * 1000, r["max"] * 1000, len(r["times"])))
+print("  ratio tarno / xdpyinfo: %.2f" % (medians[0] / medians[1]))
+PY
 
 echo "== processor time used while idle for 5 s"
 "$work/tarno" >/dev/null 2>&1 &
