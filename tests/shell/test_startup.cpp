@@ -117,3 +117,17 @@ TEST(Startup, MissingAssetsAndLogoAreNotFatal) {
     EXPECT_LT(editor.exit_status, 128) << "the editor died from a signal";
     EXPECT_EQ(list_logs(editor.directory).size(), 1u);
 }
+
+TEST(Startup, AnUnwritableLogsDirectoryIsSkipped) {
+    Temp_Dir tmp;
+    Editor_Process editor;
+    ASSERT_TRUE(editor.prepare(tmp.file("bin")));
+    // A plain file where the directory should be: even root cannot write logs there.
+    ASSERT_TRUE(write_whole_file(editor.directory + "/logs", "not a directory"));
+    std::string output;
+    int status = run_command("env -u DISPLAY '" + editor.directory + "/tarno' 2>&1", &output);
+    EXPECT_EQ(status, 1) << output; // the missing display, and nothing worse
+    std::string text;
+    ASSERT_TRUE(read_whole_file(editor.directory + "/logs", &text));
+    EXPECT_EQ(text, "not a directory");
+}
