@@ -40,6 +40,10 @@ static Slot_Page *init_first_slot_page(u8 *at, u64 slot_size, u64 num_slots) {
     return page;
 }
 
+static_assert(STARTUP_GP_OFFSET + slot_page_size(GP_SMALL_SLOT, GP_SMALL_SLOTS) + slot_page_size(GP_MEDIUM_SLOT, GP_MEDIUM_SLOTS) +
+                  slot_page_size(GP_LARGE_SLOT, GP_LARGE_SLOTS) ==
+              STARTUP_FIRST_FREE_OFFSET);
+
 void init_memory() {
     if (__memory.base) return;
     __memory.base = (u8 *)os_allocate_read_write(STARTUP_MEMORY_SIZE);
@@ -59,6 +63,7 @@ void init_memory() {
 }
 
 void *startup_take(u64 size) {
+    __memory.offset = (__memory.offset + 15) & ~15ull;
     u8 *p = __memory.base + __memory.offset;
     __memory.offset += size;
     return p;
@@ -68,7 +73,7 @@ void *startup_take(u64 size) {
 
 static inline u8 *page_map(Slot_Page *page) { return (u8 *)(page + 1); }
 static inline u8 *page_slot(Slot_Page *page, u64 i) {
-    return (u8 *)page + 32 + page->num_slots + i * page->slot_size;
+    return (u8 *)page + slot_area_offset(page->num_slots) + i * page->slot_size;
 }
 
 static bool take_slots_in_page(Allocation *out, Slot_Page *page, u64 n, u64 size) {

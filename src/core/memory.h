@@ -18,7 +18,7 @@ constexpr u64 STARTUP_MEMORY_SIZE = 184859402; // 0xB04BB0A
 constexpr u64 TMP_SLOT_MEMORY = 0xA00000;       // 10 MiB per thread
 constexpr u64 STARTUP_TMP_OFFSET = MB(20);
 constexpr u64 STARTUP_GP_OFFSET = MB(30);
-constexpr u64 STARTUP_FIRST_FREE_OFFSET = 0x288836A;
+constexpr u64 STARTUP_FIRST_FREE_OFFSET = 0x2888370; // after the three first slot pages
 
 struct Startup_Memory {
     u8 *base;    // __memory.0
@@ -29,7 +29,7 @@ extern Startup_Memory __memory;
 // Maps the start-up block, places the allocators in it and registers the
 // calling thread (the main thread) as temporary slot 0. Safe to call twice.
 void init_memory();
-// Hands out `size` bytes of the start-up block (never returned).
+// Hands out `size` bytes of the start-up block (never returned), 16-aligned.
 void *startup_take(u64 size);
 void *os_allocate_read_write(u64 size);
 void os_free_read_write(void *memory, u64 size);
@@ -71,7 +71,10 @@ constexpr u64 GP_LARGE_MAX = 10485760; // above this: a direct mapping
 constexpr u64 GP_SMALL_SLOT = 128, GP_SMALL_SLOTS = 256;
 constexpr u64 GP_MEDIUM_SLOT = 1024, GP_MEDIUM_SLOTS = 512;
 constexpr u64 GP_LARGE_SLOT = 1048576, GP_LARGE_SLOTS = 10;
-constexpr u64 slot_page_size(u64 slot_size, u64 num_slots) { return 32 + num_slots + slot_size * num_slots; }
+// Slots start on a 16-byte boundary after the header and byte map, so any
+// element type can live in them (the large class would otherwise be 2-aligned).
+constexpr u64 slot_area_offset(u64 num_slots) { return (32 + num_slots + 15) & ~15ull; }
+constexpr u64 slot_page_size(u64 slot_size, u64 num_slots) { return slot_area_offset(num_slots) + slot_size * num_slots; }
 
 void gp_allocate(Allocation *out, u64 size);
 void gp_allocate_on_bucket(Allocation *out, Slot_Page *chain_head, u64 size);
