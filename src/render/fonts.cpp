@@ -13,6 +13,7 @@ Glyph_Packer glyph_packer = {1, 1, 0};
 Font ui_latin_font, code_latin_font, icons_font;
 Font_Pool ui_font_pool, code_font_pool, icons_font_pool;
 u64 glyphs_dropped_map_full;
+u64 font_map_uploads;
 static bool map_full_reported;
 
 const Colour default_ui_theme[9] = {
@@ -249,7 +250,10 @@ bool pack_glyph(Vector4 *out_rectangle, u32 width, u32 height, const u8 *bitmap,
     *out_rectangle = Vector4{x / side, y / side, (x + width) / side, (y + height) / side};
     if (out_x) *out_x = x;
     if (out_y) *out_y = y;
-    if (width && height && bitmap) renderer_upload_glyph_to_font_map(bitmap, width, height, x, y);
+    if (width && height && bitmap) {
+        renderer_upload_glyph_to_font_map(bitmap, width, height, x, y);
+        font_map_uploads++;
+    }
     return true;
 }
 

@@ -117,6 +117,8 @@ extern Font ui_latin_font, code_latin_font, icons_font;
 extern Font_Pool ui_font_pool, code_font_pool, icons_font_pool;
 // Glyphs that could not be placed because the font map is full.
 extern u64 glyphs_dropped_map_full;
+// Bitmaps handed to the font map (empty glyphs such as a space send none).
+extern u64 font_map_uploads;
 
 extern const Colour default_ui_theme[9];
 extern const f32 default_ui_theme_float;

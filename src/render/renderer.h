@@ -98,7 +98,10 @@ f32 linear_to_srgb(f32 l);
 // [SECTION] OpenGL side (needs a current 4.5 core context)
 
 bool init_renderer(GLFWwindow *window, u32 width, u32 height);
-// Uploads the instances, draws them all with one call, then presents.
+// Uploads the instances and draws them all with one call, without presenting
+// (tests read the pixels back from here).
+void renderer_draw_frame();
+// renderer_draw_frame, then present with or without vertical sync.
 void swap_buffers(bool vsync);
 // The font map is stored bottom-up; (x, y) is its top-down position.
 void renderer_upload_glyph_to_font_map(const u8 *bitmap, u32 width, u32 height, u32 x, u32 y);

@@ -180,7 +180,7 @@ static const Attribute_Layout INSTANCE_ATTRIBUTES[] = {
     {"flags", 1, 72, true},
 };
 
-void swap_buffers(bool vsync) {
+void renderer_draw_frame() {
     if (!renderer_has_gl()) return;
     u32 program = gl_state.program;
     glUseProgram(program);
@@ -218,6 +218,11 @@ void swap_buffers(bool vsync) {
         glDrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, (GLsizei)count);
         renderer_num_draw_calls++;
     }
+}
+
+void swap_buffers(bool vsync) {
+    if (!renderer_has_gl()) return;
+    renderer_draw_frame();
     platform_present(vsync);
 }
 

@@ -162,7 +162,8 @@ void draw_text_scissored(const u8 *text, s64 length, Font_Pool *pool, u32 flags,
     while (text_iterator_get_next(&it)) {
         pen += it.kerning;
         Glyph *g = it.glyph;
-        if (g && pen + g->x_offset + g->width >= scissor_top_left.x) {
+        f32 left = g ? pen + g->x_offset : 0;
+        if (g && left + g->width >= scissor_top_left.x && left < scissor_bottom_right.x) {
             draw_glyph_scissored(pen, y, it.range->scaled_ascent, g, colour, scissor_top_left, scissor_bottom_right);
         }
         pen += it.advance;
