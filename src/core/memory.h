@@ -102,6 +102,11 @@ void tmp_unregister_thread();
 s32 tmp_get_slot();
 // Bump allocation: no alignment, no bound check; callers reserve budgets.
 void *tmp_allocate(u64 size);
+// The same, rounded up to `alignment` (a power of two) for typed arrays.
+inline void *tmp_allocate_aligned(u64 size, u64 alignment) {
+    u8 *p = (u8 *)tmp_allocate(size + alignment - 1);
+    return p ? (void *)(((u64)p + alignment - 1) & ~(alignment - 1)) : nullptr;
+}
 u64 tmp_get_position();
 void tmp_set_position(u64 position);
 // Empties the calling thread's temporary memory.

@@ -193,11 +193,11 @@ bool string_sort_by_unicode_order_asc(String a, String b) {
     s64 a_bytes = 0, b_bytes = 0;
     u32 *a32 = nullptr, *b32 = nullptr;
     if (a.count > 0) {
-        a32 = (u32 *)tmp_allocate((u64)a.count * 4);
+        a32 = (u32 *)tmp_allocate_aligned((u64)a.count * 4, 4);
         if (a32) a_bytes = utf8_to_utf32(a, a32);
     }
     if (b.count > 0) {
-        b32 = (u32 *)tmp_allocate((u64)b.count * 4);
+        b32 = (u32 *)tmp_allocate_aligned((u64)b.count * 4, 4);
         if (b32) b_bytes = utf8_to_utf32(b, b32);
     }
     s64 a_len = a_bytes / 4, b_len = b_bytes / 4;

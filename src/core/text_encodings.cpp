@@ -164,7 +164,7 @@ u32 utf16_to_utf32_codepoint(const u16 *p, u32 *out_units) {
 String_Utf16 utf8_to_utf16(String s) {
     s64 n = s.count > 0 ? s.count : 0;
     // Every UTF-8 byte yields at most one UTF-16 unit.
-    u16 *out = (u16 *)tmp_allocate((u64)(n + 1) * 2);
+    u16 *out = (u16 *)tmp_allocate_aligned((u64)(n + 1) * 2, 2);
     if (!out) return String_Utf16{};
     s64 units = 0, i = 0;
     while (i < n) {
@@ -247,7 +247,7 @@ void string_add_utf16(String_Utf16 *s, u32 cp) {
 
 String_Utf16 tconcat_utf16(String_Utf16 a, String_Utf16 b) {
     s64 na = a.count > 0 ? a.count : 0, nb = b.count > 0 ? b.count : 0;
-    u16 *out = (u16 *)tmp_allocate((u64)(na + nb + 1) * 2);
+    u16 *out = (u16 *)tmp_allocate_aligned((u64)(na + nb + 1) * 2, 2);
     if (!out) return String_Utf16{};
     if (na) memcpy(out, a.data, (size_t)na * 2);
     if (nb) memcpy(out + na, b.data, (size_t)nb * 2);
