@@ -5,6 +5,10 @@
 #include "core/assets.h"
 #include "core/system_info.h"
 #include "render/window.h"
+#include "render/renderer.h"
+#include "render/fonts.h"
+#include "render/ui.h"
+#include "shell/frame.h"
 #include "shell/globals.h"
 #include "shell/command_line.h"
 #include <curl/curl.h>
@@ -45,8 +49,34 @@ static void collect_window_events(bool poll) {
     for (u32 i = 0; i < window.num_events; i++) {
         Event *e = &window.events[i];
         if (e->type != EVENT_WINDOW) continue;
+        if (e->bits == WINDOW_EVENT_RESIZED) resize_render_target(window.width, window.height);
         if (e->bits == WINDOW_EVENT_CLOSE) atomic_and(&global_flags, ~(u64)SHOULD_RUN);
     }
+}
+
+// Font sizes follow the primary monitor's height: re-rasterise when its
+// video mode changes (also on the first frame).
+static void resize_fonts_if_the_monitor_changed() {
+    static u32 seen_width, seen_height;
+    u32 width, height;
+    platform_get_video_mode_size(&width, &height);
+    if (width == seen_width && height == seen_height) return;
+    seen_width = width;
+    seen_height = height;
+    ui_screen_resolution = Vector2{(f32)width, (f32)height};
+    handle_screen_resolution_change(&global_font_size_setting, height);
+}
+
+// Steps 6 to 9 of a frame: build it, then present it. A minimised window
+// (zero-sized framebuffer) draws and presents nothing.
+static void build_and_present_frame(u64 frame_start) {
+    if (window.width == 0 || window.height == 0) return;
+    prepare_frame();
+    ui_begin_frame();
+    draw_and_update_editor(0, 0, (f32)window.width, (f32)window.height);
+    ui_end_frame();
+    bool vsync = frame_start - last_time_we_asked_to_disable_vsync > VSYNC_DISABLED_MICROSECONDS;
+    swap_buffers(vsync);
 }
 
 int main() {
@@ -77,7 +107,14 @@ int main() {
         // 7, 8.
         platform_set_window_icon(executable_filepath);
         platform_install_callbacks();
-
+    }
+    // 9. Renderer, then the UI with its fonts; either failing ends the run.
+    if (window.handle && (!init_renderer(window.handle, window.width, window.height) || !ui_init(&window))) {
+        fprintf(stderr, "tarno: could not start the renderer or load the fonts; see the log\n");
+        exit_status = 1;
+        platform_destroy_window();
+    }
+    if (window.handle) {
         // 13. The working directory at start-up.
         static char cwd[2048];
         editor_working_directory = getcwd(cwd, sizeof cwd) ? S(cwd) : String{};
@@ -94,10 +131,10 @@ int main() {
             global_get_num_lines_time = 0;
             u64 frame_start = os_get_time_microseconds();
             collect_window_events(poll);
-            poll = false;
-
-            bool vsync = frame_start - last_time_we_asked_to_disable_vsync > VSYNC_DISABLED_MICROSECONDS;
-            platform_present(vsync);
+            resize_fonts_if_the_monitor_changed();
+            build_and_present_frame(frame_start);
+            // Only a frame that asked for another one keeps the loop from sleeping.
+            poll = (ui_flags & UI_ANOTHER_FRAME) != 0;
             if (exit_after_first_frame) atomic_and(&global_flags, ~(u64)SHOULD_RUN);
 
             u64 now = os_get_time_microseconds();

@@ -1,11 +1,7 @@
 #include "render/render_log.h"
 #include "core/strings.h"
 #include <stdarg.h>
-#include <stdio.h>
-#if __has_include("core/log.h")
 #include "core/log.h"
-#define RENDER_LOG_TO_CORE 1
-#endif
 #include <stb/stb_sprintf.h>
 
 static char last_message[2048];
@@ -17,11 +13,7 @@ void render_log(u8 type, const char *format, ...) {
     stbsp_vsnprintf(last_message, sizeof last_message, format, args);
     va_end(args);
     num_messages++;
-#ifdef RENDER_LOG_TO_CORE
     add_log(nullptr, type, "%s", last_message);
-#else
-    fprintf(stderr, "render [%u]: %s\n", (unsigned)type, last_message);
-#endif
 }
 
 const char *render_last_log_message() { return last_message; }
