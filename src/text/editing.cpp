@@ -56,7 +56,6 @@ static void clamp_positions(File *file) {
     u64 length = file_length(file);
     if (file->cursor > length) file->cursor = length;
     if (file->selection_anchor > length) file->selection_anchor = length;
-    if (file->previous_cursor > length) file->previous_cursor = length;
     file_update_selection_pointers(file);
 }
 

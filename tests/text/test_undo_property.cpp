@@ -1,0 +1,101 @@
+// Thousands of random edit sequences on random texts (CR LF, CR, LF and
+// multi-byte UTF-8): undoing everything must give back the exact original
+// bytes, and the line helpers must agree with a naive count at every step.
+#include "text_test_util.h"
+#include "text/editing.h"
+#include "text/lines.h"
+#include "text/undo.h"
+#include <random>
+
+static const char *PIECES[] = {"a", "xyz", " ", "  ", "\t", "\r", "\n", "\r\n", "=", "(", ")", "\"", "1.5",
+                               "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\x80", "_w", "->", "."};
+
+static std::string random_text(std::mt19937 &rng, size_t max) {
+    std::string t;
+    size_t target = rng() % max;
+    while (t.size() < target) t += PIECES[rng() % ARRAY_COUNT(PIECES)];
+    return t;
+}
+
+static u64 naive_lines(const std::string &t) {
+    u64 n = 1;
+    for (size_t i = 0; i < t.size(); i++) {
+        if (t[i] == '\r') {
+            n++;
+            if (i + 1 < t.size() && t[i + 1] == '\n') i++;
+        } else if (t[i] == '\n') {
+            n++;
+        }
+    }
+    return n;
+}
+
+struct Undo_Property : Text_Test {};
+
+TEST_F(Undo_Property, UndoingEverythingRestoresTheOriginalBytes) {
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 2500; round++) {
+        std::string original = random_text(rng, 120);
+        File *f = open_text(original);
+        int ops = 1 + (int)(rng() % 40);
+        for (int op = 0; op < ops; op++) {
+            fake_now += rng() % 700000; // some typing merges, some does not
+            u64 length = file_length(f);
+            u64 a = length ? rng() % (length + 1) : 0, b = length ? rng() % (length + 1) : 0;
+            switch (rng() % 9) {
+            case 0:
+                editor_insert_text_at(f, a, S(PIECES[rng() % ARRAY_COUNT(PIECES)]), rng() % 2);
+                break;
+            case 1: {
+                editor_set_cursor(f, a);
+                int n = 1 + (int)(rng() % 4);
+                for (int i = 0; i < n; i++) editor_insert_character(f, (u32[]){'q', 0xE9, 0x20AC, 0x1F600, '\n'}[rng() % 5]);
+                break;
+            }
+            case 2:
+                editor_delete_at(f, a, rng() % 6);
+                break;
+            case 3:
+                f->cursor = a;
+                f->selection_anchor = b;
+                file_set_flags(f, FILE_SELECTION_ACTIVE);
+                file_update_selection_pointers(f);
+                editor_delete_selection();
+                break;
+            case 4:
+                editor_change_case(f, a < b ? a : b, a < b ? b - a : a - b, rng() % 2);
+                break;
+            case 5:
+                f->cursor = a;
+                f->selection_anchor = b;
+                file_update_selection_pointers(f);
+                editor_align_selection_on_token_at_cursor();
+                file_clear_flags(f, FILE_SELECTION_ACTIVE);
+                break;
+            case 6: {
+                u64 offsets[2] = {a < b ? a : b, a < b ? b : a}, counts[2] = {1 + rng() % 3, 1 + rng() % 3};
+                editor_insert_padding(f, offsets, counts, 2);
+                break;
+            }
+            case 7:
+                editor_undo(); // undo in the middle of the sequence too
+                break;
+            case 8:
+                f->cursor = a;
+                f->selection_anchor = b;
+                file_set_flags(f, FILE_SELECTION_ACTIVE);
+                file_update_selection_pointers(f);
+                editor_insert_text(f, S("\r\n"), false);
+                break;
+            }
+            ASSERT_LE(f->cursor, file_length(f));
+            ASSERT_LE(f->selection_anchor, file_length(f));
+            std::string now = text_of(f);
+            ASSERT_EQ(count_lines_in(file_text(f), file_length(f)), naive_lines(now));
+        }
+        while (editor_undo()) {
+        }
+        ASSERT_EQ(text_of(f), original) << "round " << round;
+        close_file(f);
+    }
+}

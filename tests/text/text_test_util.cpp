@@ -1,0 +1,3 @@
+#include "text_test_util.h"
+
+u64 fake_now;
