@@ -1,0 +1,79 @@
+// The real editor under Xvfb: its first frame shows the about panel, centred,
+// over the text background, and a resized window is laid out again.
+#include <gtest/gtest.h>
+#include "gui_harness.h"
+#include "screenshot_pixels.h"
+#include <unistd.h>
+
+static bool screenshot_until(const Gui_Session &s, const std::string &id, const std::string &png, Rgb_Image *img,
+                             int want_width, double seconds) {
+    for (double waited = 0; waited < seconds; waited += 0.2) {
+        if (take_screenshot(s, id, png) && load_png(png, img) && (want_width <= 0 || img->width == want_width)) {
+            Box b;
+            if (bright_box(*img, &b)) return true;
+        }
+        usleep(200000);
+    }
+    return false;
+}
+
+static void expect_centred_panel(const Rgb_Image &img) {
+    Box b;
+    ASSERT_TRUE(bright_box(img, &b)) << "no text drawn";
+    int cx = (b.left + b.right) / 2, cy = (b.top + b.bottom) / 2;
+    EXPECT_NEAR(cx, img.width / 2, 12) << "panel not centred horizontally";
+    EXPECT_NEAR(cy, img.height / 2, 20) << "panel not centred vertically";
+    // Six lines of text at a legible size: the block is taller than 6 x 10 px.
+    EXPECT_GT(b.bottom - b.top, 60);
+    EXPECT_GT(b.right - b.left, 150);
+    // The background is the text theme's (0, 0, 0.005) after sRGB: (0, 0, 15 or 16).
+    const int corners[4][2] = {{2, 2}, {img.width - 3, 2}, {2, img.height - 3}, {img.width - 3, img.height - 3}};
+    for (auto &c : corners) {
+        const unsigned char *p = img.at(c[0], c[1]);
+        EXPECT_EQ(p[0], 0);
+        EXPECT_EQ(p[1], 0);
+        EXPECT_NEAR(p[2], 16, 1);
+    }
+}
+
+TEST(RenderGui, FirstFrameShowsTheAboutPanelAndResizingRelaysIt) {
+    Gui_Session session;
+    ASSERT_TRUE(session.start(1280, 800));
+    Temp_Dir tmp;
+    Editor_Process editor;
+    ASSERT_TRUE(editor.prepare(tmp.file("bin")));
+    ASSERT_TRUE(editor.start(session));
+    std::string id = wait_for_window(session, "^Tarno - v0\\.3\\.2$", 30);
+    ASSERT_FALSE(id.empty());
+
+    Rgb_Image img;
+    ASSERT_TRUE(screenshot_until(session, id, tmp.file("first.png"), &img, 0, 20)) << "the about panel never appeared";
+    expect_centred_panel(img);
+
+    // Un-maximise, then resize: the panel follows the new centre.
+    run_in_display(session, "wmctrl -i -r " + id + " -b remove,maximized_vert,maximized_horz");
+    ASSERT_EQ(run_in_display(session, "xdotool windowsize " + id + " 700 450"), 0);
+    Rgb_Image resized;
+    ASSERT_TRUE(screenshot_until(session, id, tmp.file("resized.png"), &resized, 700, 20));
+    EXPECT_EQ(resized.height, 450);
+    expect_centred_panel(resized);
+
+    // Idle means asleep: no processor time over half a second.
+    auto cpu_ticks = [&]() {
+        std::string stat;
+        read_whole_file("/proc/" + std::to_string(editor.pid) + "/stat", &stat);
+        size_t close = stat.rfind(')');
+        long utime = 0, stime = 0;
+        if (close != std::string::npos)
+            sscanf(stat.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime, &stime);
+        return utime + stime;
+    };
+    usleep(300000);
+    long before = cpu_ticks();
+    usleep(500000);
+    EXPECT_LE(cpu_ticks() - before, 1) << "the idle editor used processor time";
+
+    run_in_display(session, "wmctrl -i -c " + id);
+    EXPECT_TRUE(editor.wait_for_exit(10));
+    EXPECT_EQ(editor.exit_status, 0);
+}
