@@ -1,0 +1,167 @@
+// Struct literals '{ ... }' and array literals '[ ... ]'. A literal made only
+// of constants is a constant; its items are kept one per member or element.
+#include "compiler/front/compiler.h"
+#include "compiler/front/diagnostics.h"
+
+// Splits the group opened by `open` at its top-level commas; returns the count.
+static u32 split_items(Token *open, Token **firsts, Token **ends, u32 capacity, bool *empty_item) {
+    u32 n = 0;
+    *empty_item = false;
+    if (open->partner == open->next) return 0;
+    Token *t = open->next;
+    for (;;) {
+        Token *stop = get_first_token_like_bounded(t, TOKEN_COMMA, open->partner);
+        if (!stop) stop = open->partner;
+        if (t == stop) *empty_item = true;
+        if (n < capacity) {
+            firsts[n] = t;
+            ends[n] = stop;
+        }
+        n++;
+        if (stop == open->partner) break;
+        t = stop->next;
+        if (t == open->partner) break; // a trailing ',' is allowed
+    }
+    return n;
+}
+
+static u32 count_items(Token *open) {
+    u32 n = 1;
+    for (Token *t = open->next; t && t != open->partner; t = token_skip(t)) n += (t->kind & TOKEN_COMMA) ? 1 : 0;
+    return n;
+}
+
+bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *out) {
+    if (!type) {
+        print_error_on_token(open, "The compiler cannot infer the type of this struct literal.");
+        return false;
+    }
+    if (type->polymorphic) {
+        print_error_on_token(open, "You cannot make a struct litteral from a pure polymorphic struct type.");
+        return false;
+    }
+    if (type->pointer_depth || !(type->flags & TYPE_STRUCT) || !type->member_scope || (type->flags & IDENTIFIER_STRING_TYPE)) {
+        print_error_on_token(open, "Type '%s' is not a struct type so you cannot make a struct literal from it.", type_to_c_string(type));
+        return false;
+    }
+    Bucket_Array *members = &type->member_scope->variables;
+    u32 num_members = (u32)members->count;
+    Identifier **member_list = (Identifier **)arena_allocate(sizeof(Identifier *) * (num_members + 1));
+    u32 i = 0;
+    for (Bucket_Iterator it = bucket_iterate(members); it.element; bucket_iterator_next(&it)) member_list[i++] = (Identifier *)it.element;
+
+    u32 capacity = count_items(open);
+    Token **firsts = (Token **)arena_allocate(sizeof(Token *) * capacity);
+    Token **ends = (Token **)arena_allocate(sizeof(Token *) * capacity);
+    bool empty_item;
+    u32 n = split_items(open, firsts, ends, capacity, &empty_item);
+    if (empty_item) {
+        print_error_on_token(open, "This is unexpected. Did you forget a ';' or a ','?");
+        return false;
+    }
+    Value default_value;
+    make_default_constant_value(&default_value, type);
+    Constant *items = default_value.constant.items;
+    bool *set = (bool *)arena_allocate(num_members + 1, 1);
+    memset(set, 0, num_members + 1);
+    bool all_constant = true;
+    u32 position = 0;
+    for (u32 k = 0; k < n; k++) {
+        Token *first = firsts[k];
+        u32 index = position;
+        if ((first->kind & TOKEN_IDENTIFIER) && first->next != ends[k] && (first->next->kind & TOKEN_BINARY_OPERATOR) && first->next->op == OP_ASSIGN) {
+            index = ~0u;
+            for (u32 m = 0; m < num_members; m++) {
+                if (member_list[m]->name_length == first->length && memcmp(member_list[m]->name, first->text, (size_t)first->length) == 0) index = m;
+            }
+            if (index == ~0u) {
+                print_error_on_token(first, "'%s' is not a member of struct %s.", token_to_c_string(first), type_to_c_string(type));
+                return false;
+            }
+            first = first->next->next;
+        } else {
+            position++;
+        }
+        if (index >= num_members) {
+            print_error_on_token(firsts[k], "Struct '%s' has only %u %s.", type_to_c_string(type), num_members, num_members == 1 ? "member" : "members");
+            return false;
+        }
+        if (set[index]) {
+            print_error_on_token(firsts[k], "Member '%s' has already been set.", (const char *)arena_copy(identifier_name(member_list[index])).data);
+            return false;
+        }
+        set[index] = true;
+        if (first->kind & TOKEN_QUESTION_MARK) continue; // '?' keeps the member's default
+        Identifier *member = member_list[index];
+        Value v = {};
+        if (member->flags & IDENTIFIER_EMBEDDED_ARRAY) {
+            if (!(first->kind & TOKEN_OPEN_BRACKET)) {
+                print_error_on_token(first, "Expected an array literal.");
+                return false;
+            }
+            u32 count = count_items(first);
+            if (first->partner != first->next && count > member->type->max_count) {
+                print_error_on_token(first, "It looks like you are specifying too many items for this C-style array literal. The maximum is %'u.",
+                                     (u32)member->type->max_count);
+                return false;
+            }
+        }
+        if (!parse_assignment_value(scope, member->type, first, ends[k], &v)) return false;
+        if (value_is_constant(&v)) items[index] = v.constant;
+        else all_constant = false;
+    }
+    memset(out, 0, sizeof *out);
+    out->type = type;
+    out->first = open;
+    out->last = open->partner;
+    if (all_constant) {
+        out->flags = VALUE_CONSTANT;
+        out->constant = default_value.constant;
+    }
+    return true;
+}
+
+bool parse_array_literal(Scope *scope, Identifier *type, Token *open, Value *out) {
+    if (!type) {
+        print_error_on_token(open, "The compiler cannot infer the type of this array literal.");
+        return false;
+    }
+    if (type->pointer_depth || !(type->flags & TYPE_ARRAY_STRUCT) || !type->element_type) {
+        print_error_on_token(open, "Type '%s' is not an array type so you cannot make an array literal from it.", type_to_c_string(type));
+        return false;
+    }
+    u32 capacity = count_items(open);
+    Token **firsts = (Token **)arena_allocate(sizeof(Token *) * capacity);
+    Token **ends = (Token **)arena_allocate(sizeof(Token *) * capacity);
+    bool empty_item;
+    u32 n = split_items(open, firsts, ends, capacity, &empty_item);
+    if (empty_item) {
+        print_error_on_token(open, "This is unexpected. Did you forget a ';' or a ','?");
+        return false;
+    }
+    if ((type->flags & TYPE_FIXED_SIZE_ARRAY) && n > type->max_count) {
+        print_error_on_token(open, "Array type '%s' can only hold up to %'lld %s but you are assigning %'lld %s.", type_to_c_string(type),
+                             (long long)type->max_count, type->max_count == 1 ? "element" : "elements", (long long)n, n == 1 ? "element" : "elements");
+        return false;
+    }
+    Constant *items = (Constant *)arena_allocate(sizeof(Constant) * (n ? n : 1));
+    bool all_constant = true;
+    for (u32 k = 0; k < n; k++) {
+        Value v = {};
+        if (!parse_assignment_value(scope, type->element_type, firsts[k], ends[k], &v)) return false;
+        if (value_is_constant(&v)) items[k] = v.constant;
+        else all_constant = false;
+    }
+    memset(out, 0, sizeof *out);
+    out->type = type;
+    out->first = open;
+    out->last = open->partner;
+    if (all_constant) {
+        out->flags = VALUE_CONSTANT;
+        out->constant.kind = CONSTANT_AGGREGATE;
+        out->constant.items = items;
+        out->constant.item_count = n;
+        out->constant.size = type->size;
+    }
+    return true;
+}
