@@ -1,5 +1,6 @@
 // Formatting, case, UTF-8/16/32, natural ordering and full paths.
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 #include <vector>
 #include "core/strings.h"
@@ -240,4 +241,48 @@ TEST(Paths, FullPathSplitsDirectoryAndName) {
 
     EXPECT_STREQ(to_tmp_c_string(make_string("abc", 2)), "ab");
     EXPECT_STREQ(to_tmp_c_string(String{}), "");
+}
+
+// Random bytes in exact-size heap buffers: the bulk converters never read past
+// the end (the sanitizer build checks), and valid text survives a round trip.
+TEST(Utf8, RandomBytesAndRoundTrips) {
+    std::mt19937 random(5);
+    for (int round = 0; round < 2000; round++) {
+        Tmp_Scope scope;
+        std::vector<u8> bytes(random() % 24);
+        for (u8 &b : bytes) b = (u8)(random() % 4 ? 0x80 + random() % 0x80 : random() % 0x80);
+        String s = {bytes.data(), (s64)bytes.size()};
+        std::vector<u32> out(bytes.size() + 1);
+        s64 written = utf8_to_utf32(s, out.data());
+        EXPECT_LE(written, (s64)bytes.size() * 4);
+        EXPECT_LE(utf8_get_num_characters(s), s.count);
+        EXPECT_LE(get_utf8_sub_string(s, 5).count, s.count);
+        String_Utf16 w = utf8_to_utf16(s);
+        EXPECT_LE(w.count, s.count);
+        utf16_to_utf8(w);
+        string_sort_by_unicode_order_asc(s, S("file10"));
+        const u8 *end = s.data + s.count;
+        for (const u8 *p = end; p > s.data;) {
+            const u8 *previous = utf8_get_previous_character(p, s.data);
+            ASSERT_LT(previous, p);
+            p = previous;
+        }
+    }
+    for (int round = 0; round < 500; round++) {
+        Tmp_Scope scope;
+        std::vector<u32> cps(1 + random() % 10);
+        u8 buffer[64];
+        String text = {buffer, 0};
+        for (u32 &cp : cps) {
+            do cp = random() % 0x110000;
+            while (cp >= 0xD800 && cp <= 0xDFFF);
+            string_add_codepoint(&text, cp);
+        }
+        std::vector<u32> back(text.count);
+        ASSERT_EQ(utf8_to_utf32(text, back.data()), (s64)cps.size() * 4);
+        back.resize(cps.size());
+        EXPECT_EQ(back, cps);
+        EXPECT_EQ(utf8_get_num_characters(text), (s64)cps.size());
+        EXPECT_EQ(str(utf16_to_utf8(utf8_to_utf16(text))), str(text));
+    }
 }
