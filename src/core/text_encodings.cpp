@@ -161,6 +161,16 @@ u32 utf16_to_utf32_codepoint(const u16 *p, u32 *out_units) {
     return decode_utf16(p, is_high_surrogate(p[0]) ? 2 : 1, out_units);
 }
 
+// A sequence cut by the end of the text decodes as U+FFFD of one byte,
+// checked before any continuation byte is read.
+static u32 decode_utf8_bounded(const u8 *p, s64 available, u32 *out_size) {
+    if (is_valid_lead(*p) && get_utf8_char_size(p) > available) {
+        *out_size = 1;
+        return REPLACEMENT_CHARACTER;
+    }
+    return utf8_to_utf32_codepoint_and_size(p, out_size);
+}
+
 String_Utf16 utf8_to_utf16(String s) {
     s64 n = s.count > 0 ? s.count : 0;
     // Every UTF-8 byte yields at most one UTF-16 unit.
@@ -169,11 +179,7 @@ String_Utf16 utf8_to_utf16(String s) {
     s64 units = 0, i = 0;
     while (i < n) {
         u32 size;
-        u32 cp = utf8_to_utf32_codepoint_and_size(s.data + i, &size);
-        if (i + size > n) {
-            cp = REPLACEMENT_CHARACTER;
-            size = 1;
-        }
+        u32 cp = decode_utf8_bounded(s.data + i, n - i, &size);
         units += encode_utf16(cp, out + units);
         i += size;
     }
@@ -226,11 +232,7 @@ u16 *copy_as_c_string_utf16(String s, u16 *out, s64 capacity_units) {
     s64 units = 0, i = 0;
     while (i < s.count) {
         u32 size;
-        u32 cp = utf8_to_utf32_codepoint_and_size(s.data + i, &size);
-        if (i + size > s.count) {
-            cp = REPLACEMENT_CHARACTER;
-            size = 1;
-        }
+        u32 cp = decode_utf8_bounded(s.data + i, s.count - i, &size);
         u16 pair[2];
         u32 n = encode_utf16(cp, pair);
         if (units + n > capacity_units - 1) break; // keep room for the NUL; never split a pair

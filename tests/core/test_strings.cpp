@@ -286,3 +286,15 @@ TEST(Utf8, RandomBytesAndRoundTrips) {
         EXPECT_EQ(str(utf16_to_utf8(utf8_to_utf16(text))), str(text));
     }
 }
+
+TEST(Utf16, CutSequencesBecomeReplacementCharacters) {
+    std::vector<u8> cut = {'a', 0xF0, 0x9F}; // exact size: reading on would leave the buffer
+    String_Utf16 w = utf8_to_utf16(String{cut.data(), (s64)cut.size()});
+    ASSERT_EQ(w.count, 3);
+    EXPECT_EQ(w.data[1], REPLACEMENT_CHARACTER);
+    EXPECT_EQ(w.data[2], REPLACEMENT_CHARACTER); // the stray continuation byte on its own
+    u16 out[8];
+    copy_as_c_string_utf16(String{cut.data(), (s64)cut.size()}, out, 8);
+    EXPECT_EQ(get_utf16_c_string_size(out), 3);
+    EXPECT_EQ(out[1], REPLACEMENT_CHARACTER);
+}
