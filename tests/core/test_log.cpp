@@ -199,6 +199,52 @@ TEST_F(Log_Test, ConcurrentEntriesStayWholeAndNumbered) {
     EXPECT_EQ(*ids.rbegin(), (u64)threads * per_thread / 2 - 1);
 }
 
+TEST_F(Log_Test, StartsWithTheStartLine) {
+    init_logging();
+    EXPECT_TRUE(std::regex_match(log_text(), std::regex(R"(Info: log start: \d{4}-\d{1,2}-\d{1,2} \d{1,2}h \d{1,2}m \d{1,2}s\n)")))
+        << log_text();
+}
+
+// Threads that fill the buffer several times over: every entry ends up whole,
+// exactly once, in some file or in the buffer.
+TEST_F(Log_Test, ConcurrentFlushesLoseNothing) {
+    const int threads = 4, per_thread = 700;
+    std::string padding(900, 'p');
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; t++) {
+        workers.emplace_back([t, &padding] {
+            for (int i = 0; i < per_thread; i++) add_log(nullptr, LOG_DEBUG, "t%d i%d %s", t, i, padding.c_str());
+            tmp_unregister_thread();
+        });
+    }
+    for (auto &w : workers) w.join();
+    std::string all;
+    std::vector<std::string> files = list_files(logs);
+    EXPECT_GE(files.size(), 2u);
+    for (const std::string &f : files) {
+        std::string content;
+        ASSERT_TRUE(read_whole_file(logs + "/" + f, &content));
+        all += content;
+    }
+    all += log_text();
+    std::set<std::string> seen;
+    std::regex entry(R"(DEBUG: (t\d i\d+) p{900})");
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find('\n', start);
+        ASSERT_NE(end, std::string::npos);
+        std::smatch m;
+        std::string line = all.substr(start, end - start);
+        if (std::regex_match(line, m, entry)) {
+            EXPECT_TRUE(seen.insert(m[1].str()).second) << "twice: " << m[1];
+        } else {
+            ADD_FAILURE() << "torn line of " << line.size() << " bytes";
+        }
+        start = end + 1;
+    }
+    EXPECT_EQ(seen.size(), (size_t)threads * per_thread);
+}
+
 TEST(Version, Formatting) {
     EXPECT_EQ(std::string((const char *)version_to_string(EDITOR_VERSION).data, version_to_string(EDITOR_VERSION).count),
               "0.3.2");
