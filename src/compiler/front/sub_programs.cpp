@@ -38,6 +38,18 @@ static bool parse_parameter(Scope *scope, Signature *signature, Token *first, To
         print_error_on_token(first, "Expected a parameter.");
         return false;
     }
+    if (!get_first_token_like_bounded(t, TOKEN_COLON, stop) && !(t->kind & TOKEN_DOLLAR)) {
+        // A parameter of a sub-program type: only its type is written.
+        Parameter *param = &signature->parameters[signature->num_parameters++];
+        memset(param, 0, sizeof *param);
+        param->type_first = t;
+        param->type_end = stop;
+        if (range_has_capture(t, stop)) {
+            *polymorphic = true;
+            return true;
+        }
+        return parse_type(scope, &param->type, t, stop);
+    }
     bool constant = false;
     if (t->kind & TOKEN_DOLLAR) {
         constant = true;
@@ -55,7 +67,7 @@ static bool parse_parameter(Scope *scope, Signature *signature, Token *first, To
     }
     for (u32 i = 0; i < signature->num_parameters; i++) {
         Token *other = signature->parameters[i].name;
-        if (other->length == name->length && memcmp(other->text, name->text, (size_t)name->length) == 0) {
+        if (other && other->length == name->length && memcmp(other->text, name->text, (size_t)name->length) == 0) {
             print_error_on_token(name, "Parameter '%s' already exists.", token_to_c_string(name));
             return false;
         }
