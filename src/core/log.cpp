@@ -79,7 +79,9 @@ static void remove_old_log_files(const char *directory, u32 keep) {
     dynamic_array_init(&files, sizeof(Log_File_Entry));
     while (struct dirent *e = readdir(dir)) {
         if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-        const char *path = tcstring("%s/%s", directory, e->d_name);
+        // A stack path: a directory of thousands of files must not eat temporary memory.
+        char path[4096 + 256];
+        stbsp_snprintf(path, sizeof(path), "%s/%s", directory, e->d_name);
         struct stat st;
         if (lstat(path, &st) != 0 || S_ISDIR(st.st_mode)) continue;
         Log_File_Entry *entry = (Log_File_Entry *)dynamic_array_add(&files);
@@ -90,7 +92,9 @@ static void remove_old_log_files(const char *directory, u32 keep) {
     if (files.count > keep) {
         general_quick_sort(files.data, files.count, sizeof(Log_File_Entry), sort_log_files_by_creation_time);
         for (u32 i = 0; i < files.count - keep; i++) {
-            unlink(tcstring("%s/%s", directory, dynamic_array_at<Log_File_Entry>(&files, i)->name));
+            char path[4096 + 256];
+            stbsp_snprintf(path, sizeof(path), "%s/%s", directory, dynamic_array_at<Log_File_Entry>(&files, i)->name);
+            unlink(path);
         }
     }
     dynamic_array_free(&files);
