@@ -89,13 +89,16 @@ u64 auto_complete_text_before_cursor(File *file) {
 
     String completion = state.seen_member ? state.member.best : state.any.best;
     if (!state.seen_any || completion.count <= prefix.count) return 0;
-    // The completion may point into this file's text, which the insertion moves.
-    Tmp_Scope scope;
+    // The completion may point into this file's text, which the insertion
+    // moves; a word can be any length, so the copy is not temporary memory.
     u64 extra = (u64)(completion.count - prefix.count);
-    u8 *copy = (u8 *)tmp_allocate(extra);
-    memcpy(copy, completion.data + prefix.count, extra);
+    Allocation copy;
+    gp_allocate(&copy, extra);
+    memcpy(copy.memory, completion.data + prefix.count, extra);
     u64 at = file->cursor;
-    if (!editor_insert_text_at(file, at, String{copy, (s64)extra}, false)) return 0;
+    bool inserted = editor_insert_text_at(file, at, String{(u8 *)copy.memory, (s64)extra}, false);
+    gp_free(&copy);
+    if (!inserted) return 0;
     editor_set_cursor(file, at + extra);
     return extra;
 }

@@ -47,13 +47,14 @@ static bool run_is_less(const void *a, const void *b) {
 // Copies [start, end) of the file into `out`, leaving out live padding.
 static void copy_without_padding(File *file, u64 start, u64 end, Dynamic_Array *out) {
     out->count = 0;
-    Tmp_Scope scope;
     u32 max_runs = 0;
     for (u32 r = 0; r < file->undo_records.count; r++) {
         Undo_Record *record = dynamic_array_at<Undo_Record>(&file->undo_records, r);
         if (record->kind == UNDO_PADDING) max_runs += (u32)(record->change.saved.size / sizeof(Padding_Run));
     }
-    Padding_Run *live = (Padding_Run *)tmp_allocate(sizeof(Padding_Run) * (max_runs + 1));
+    Allocation live_memory;
+    gp_allocate(&live_memory, sizeof(Padding_Run) * (max_runs + 1));
+    Padding_Run *live = (Padding_Run *)live_memory.memory;
     u32 num_live = 0;
     u8 *text = file_text(file);
     for (u32 r = 0; r < file->undo_records.count; r++) {
@@ -78,6 +79,7 @@ static void copy_without_padding(File *file, u64 start, u64 end, Dynamic_Array *
         if (k < num_live && i >= live[k].offset) continue;
         *(u8 *)dynamic_array_add(out) = text[i];
     }
+    gp_free(&live_memory);
 }
 
 static void set_mirror(Dynamic_Array *mirror, const u8 *bytes, u64 count) {
@@ -112,11 +114,13 @@ void editor_copy_selection_to_clipboard(u8 token_when_empty, u8) {
         copy_without_padding(file, start, end, &text_copied_as_if_there_was_no_padding);
     }
     text_hooks.unlock_tabs();
-    Tmp_Scope scope;
-    char *c_text = (char *)tmp_allocate(text_copied_locally.count + 1);
-    memcpy(c_text, text_copied_locally.data, text_copied_locally.count);
-    c_text[text_copied_locally.count] = 0;
-    text_hooks.set_clipboard_text(c_text);
+    // A copy can be far larger than a thread's temporary memory.
+    Allocation c_text;
+    gp_allocate(&c_text, text_copied_locally.count + 1);
+    memcpy(c_text.memory, text_copied_locally.data, text_copied_locally.count);
+    ((char *)c_text.memory)[text_copied_locally.count] = 0;
+    text_hooks.set_clipboard_text((const char *)c_text.memory);
+    gp_free(&c_text);
 }
 
 String editor_text_to_paste() {

@@ -30,7 +30,10 @@ bool text_raw_insert(File *file, u64 offset, const u8 *bytes, u64 count) {
     if (offset > length || !editor_text_reserve(file, count)) return false;
     u8 *text = file_text(file);
     memmove(text + offset + count, text + offset, length - offset);
-    if (count) memcpy(text + offset, bytes, count);
+    if (count) {
+        if (bytes) memcpy(text + offset, bytes, count);
+        else memset(text + offset, ' ', count);
+    }
     file->text.count = (u32)(length + count);
     return true;
 }
@@ -225,7 +228,6 @@ u64 editor_insert_padding(File *file, const u64 *offsets, const u64 *counts, u32
     Padding_Run *runs = (Padding_Run *)runs_memory.memory;
     u64 cursor_before = file->cursor;
     u64 shift_cursor = 0, shift_anchor = 0, shift_previous = 0, before = 0;
-    Tmp_Scope scope;
     for (u32 i = 0; i < n; i++) {
         runs[i].offset = offsets[i] + before;
         runs[i].count = counts[i];
@@ -235,11 +237,7 @@ u64 editor_insert_padding(File *file, const u64 *offsets, const u64 *counts, u32
         if (offsets[i] <= file->previous_cursor) shift_previous += counts[i];
     }
     // From the last run back, so earlier offsets stay valid.
-    for (u32 i = n; i > 0; i--) {
-        u8 *spaces = (u8 *)tmp_allocate(counts[i - 1]);
-        memset(spaces, ' ', counts[i - 1]);
-        text_raw_insert(file, offsets[i - 1], spaces, counts[i - 1]);
-    }
+    for (u32 i = n; i > 0; i--) text_raw_insert(file, offsets[i - 1], nullptr, counts[i - 1]);
     file->cursor += shift_cursor;
     file->selection_anchor += shift_anchor;
     file->previous_cursor += shift_previous;
@@ -299,10 +297,12 @@ void editor_align_selection_on_token_at_cursor() {
     }
     u64 first = get_line_start(text, *file->selection_start);
     u64 last = get_line_start(text, *file->selection_end);
-    Tmp_Scope scope;
+    // A selection may span millions of lines: too much for temporary memory.
     u64 max_lines = count_lines_in(text + first, last - first);
-    u64 *offsets = (u64 *)tmp_allocate(sizeof(u64) * max_lines);
-    u64 *columns = (u64 *)tmp_allocate(sizeof(u64) * max_lines);
+    Allocation memory;
+    gp_allocate(&memory, sizeof(u64) * 2 * max_lines);
+    u64 *offsets = (u64 *)memory.memory;
+    u64 *columns = offsets + max_lines;
     u32 n = 0;
     u64 target = 0;
     for (u64 line = first;;) {
@@ -326,4 +326,5 @@ void editor_align_selection_on_token_at_cursor() {
         m++;
     }
     editor_insert_padding(file, offsets, columns, m);
+    gp_free(&memory);
 }

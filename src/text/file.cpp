@@ -223,7 +223,7 @@ bool load_file(Filepath *path_with_name, File *file) {
 }
 
 bool load_file_from_path(String path, File *file) {
-    Filepath *split = (Filepath *)tmp_allocate(sizeof(Filepath));
+    Filepath *split = (Filepath *)tmp_allocate_aligned(sizeof(Filepath));
     if (!set_filepath_from(split, path)) {
         editor_report_error(string_concat2("The path '%' is too long or too deep to open.", path));
         return false;
@@ -328,7 +328,7 @@ bool filepath_is_blacklisted(const u8 *path, s64 length, bool check_extension) {
     }
     if (blacklisted_paths.count == 0) return false;
     Tmp_Scope scope;
-    Filepath *split = (Filepath *)tmp_allocate(sizeof(Filepath) * 2);
+    Filepath *split = (Filepath *)tmp_allocate_aligned(sizeof(Filepath) * 2);
     Filepath *listed = split + 1;
     if (!string_to_filepath(split, path, length)) return false;
     for (u32 i = 0; i < blacklisted_paths.count; i++) {

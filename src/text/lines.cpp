@@ -33,10 +33,13 @@ __attribute__((target("avx2"), always_inline)) static inline Block_Masks block_m
 // before the block was a CR.
 static inline u32 break_bits(Block_Masks m, u32 carry_cr) { return m.cr | (m.lf & ~((m.cr << 1) | carry_cr)); }
 
+static bool avx2_allowed = true;
+void lines_allow_avx2(bool allow) { avx2_allowed = allow; }
+
 static bool cpu_has_avx2() {
     static int known = -1;
     if (known < 0) known = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") ? 1 : 0;
-    return known == 1;
+    return known == 1 && avx2_allowed;
 }
 
 // [SECTION] Counting
@@ -193,6 +196,11 @@ u64 editor_get_line_at_offset(File *file, u64 offset) {
 u8 *editor_get_text_at(File *file, u64 offset, u64 length) {
     file = file_or_current(file);
     if (!file || offset + length >= file_length(file) || offset + length < offset) return nullptr;
+    // Temporary memory holds 10 MiB per thread; larger copies are refused.
+    if (length > TEXT_AT_MAX_BYTES) {
+        editor_report_error(S("The text asked for is too long to copy at once."));
+        return nullptr;
+    }
     u8 *copy = (u8 *)tmp_allocate(length + 1);
     memcpy(copy, file_text(file) + offset, length);
     copy[length] = 0;

@@ -23,5 +23,10 @@ String get_whitespace_from(u64 offset, const u8 *text, u64 length);
 // 1-based line of `offset` (the middle of a CR LF belongs to its line).
 u64 editor_get_line_at_offset(File *file, u64 offset);
 // Copy of [offset, offset + length) in temporary memory; null when the range
-// reaches or passes the end of the text.
+// reaches or passes the end of the text, or is longer than TEXT_AT_MAX_BYTES.
+constexpr u64 TEXT_AT_MAX_BYTES = 4 << 20;
 u8 *editor_get_text_at(File *file, u64 offset, u64 length);
+
+// The block scanner uses AVX2 when the processor has it; tests turn it off to
+// check the SSE2 path too.
+void lines_allow_avx2(bool allow);

@@ -2,6 +2,7 @@
 #include "text/file.h"
 #include "text/tokeniser.h"
 #include "core/strings.h"
+#include "core/log.h"
 #include <stdio.h>
 #include <unistd.h>
 
@@ -93,6 +94,8 @@ static void headless_report_error(String message) {
     s64 n = message.count < (s64)sizeof(last_error_buffer) ? message.count : (s64)sizeof(last_error_buffer);
     memcpy(last_error_buffer, message.data, (size_t)n);
     last_error_count = n;
+    // Once logging is up, bad input is also recorded in the log.
+    if (__global_log.buffer) add_log(nullptr, LOG_ERROR, "%.*s", (int)n, (const char *)last_error_buffer);
 }
 
 String editor_last_error() { return String{last_error_buffer, last_error_count}; }

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <fcntl.h>
+#include <atomic>
+#include <thread>
 
 TEST(Filepath, SplitAndJoin) {
     struct Case {
@@ -248,4 +250,28 @@ TEST_F(Files, Blacklist) {
     for (const Case &c : cases)
         EXPECT_EQ(filepath_is_blacklisted((const u8 *)c.path, (s64)strlen(c.path), c.check_extension), c.blacklisted)
             << c.path;
+}
+
+// Another thread (the file watcher) sets and clears its bits while the main
+// thread does the same with others: no update may be lost.
+TEST_F(Files, FlagWordChangesAreAtomic) {
+    File *f = add_a_file();
+    std::atomic<bool> go{false};
+    std::thread watcher([&] {
+        while (!go) {
+        }
+        for (int i = 0; i < 200000; i++) {
+            file_set_flags(f, FILE_CHANGED_ON_DISK);
+            file_clear_flags(f, FILE_CHANGED_ON_DISK);
+        }
+        file_set_flags(f, FILE_DELETED_ON_DISK);
+    });
+    go = true;
+    for (int i = 0; i < 200000; i++) {
+        file_set_flags(f, FILE_NEEDS_COLOURING);
+        file_clear_flags(f, FILE_NEEDS_COLOURING);
+        file_set_flags(f, FILE_CHANGED);
+    }
+    watcher.join();
+    EXPECT_EQ(f->flags, FILE_IN_USE | FILE_UNSAVED | FILE_CHANGED | FILE_DELETED_ON_DISK);
 }

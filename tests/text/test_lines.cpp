@@ -76,7 +76,7 @@ TEST_F(Lines_File, LineAtOffsetTextAtAndWhitespaceAround) {
 
 // Random texts full of CR, LF, CR LF and multi-byte characters, with breaks
 // landing on 32-byte block edges, against the reference.
-TEST(Lines, AgreeWithNaiveReference) {
+static void check_random_texts_against_reference() {
     std::mt19937 rng(1234);
     const char *pieces[] = {"\r", "\n", "\r\n", "a", "bc", " ", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\t", "\0"};
     for (int round = 0; round < 3000; round++) {
@@ -106,7 +106,7 @@ TEST(Lines, AgreeWithNaiveReference) {
 
 // The block scanner must treat a CR at the end of one block and an LF at
 // the start of the next as one break.
-TEST(Lines, CrLfAcrossBlockEdges) {
+static void check_cr_lf_across_block_edges() {
     for (size_t at = 28; at < 100; at++) {
         std::string t(at, 'x');
         t += "\r\n";
@@ -116,4 +116,14 @@ TEST(Lines, CrLfAcrossBlockEdges) {
         EXPECT_EQ(get_offset_at_line(bytes_of(t), t.size(), 2), at + 2) << at;
         EXPECT_EQ(get_offset_at_line(bytes_of(t), t.size(), 3), t.size()) << at;
     }
+}
+
+// Both the AVX2 and the SSE2 scanner.
+TEST(Lines, AgreeWithNaiveReference) {
+    for (bool avx2 : {true, false}) {
+        lines_allow_avx2(avx2);
+        check_random_texts_against_reference();
+        check_cr_lf_across_block_edges();
+    }
+    lines_allow_avx2(true);
 }
