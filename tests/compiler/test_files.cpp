@@ -53,3 +53,20 @@ TEST(Compiler_Files, TarnocExitCodesAndOutputs) {
     EXPECT_NE(out.find("usage: tarnoc"), std::string::npos);
     EXPECT_EQ(run_command(tarnoc() + " 2>&1", &out), 2);
 }
+
+TEST(Compiler_Files, LongChainsOfForwardReferencesResolveOrStopCleanly) {
+    auto chain = [](int n) {
+        std::string text;
+        for (int i = 0; i < n; i++) text += "$A" + std::to_string(i) + " := A" + std::to_string(i + 1) + " + 1;\n";
+        return text + "$A" + std::to_string(n) + " := 0;\n";
+    };
+    Compile_Result fine = compile_text(chain(600));
+    EXPECT_TRUE(fine.ok) << fine.errors.substr(0, 300);
+    EXPECT_EQ(fine.dump.substr(0, 14), "A0 : u64 = 600");
+    Compile_Result deep = compile_text(chain(5000));
+    EXPECT_FALSE(deep.ok);
+    EXPECT_NE(deep.errors.find("This is nested too deeply for the compiler"), std::string::npos);
+    Compile_Result types = compile_text("x: " + [] { std::string s; for (int i = 0; i < 3000; i++) s += "[] "; return s; }() + "u8;");
+    EXPECT_FALSE(types.ok);
+    EXPECT_NE(types.errors.find("This is nested too deeply for the compiler"), std::string::npos);
+}

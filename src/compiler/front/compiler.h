@@ -423,4 +423,4 @@ Identifier *make_struct_from_polymorphic_using_arguments(Identifier *poly, Const
 // dependency chains between globals): reports and fails past the limit.
 bool compiler_enter_nesting(Token *where);
 inline void compiler_leave_nesting() { global_compiler_state.nesting_depth--; }
-constexpr u32 MAX_NESTING_DEPTH = 400;
+constexpr u32 MAX_NESTING_DEPTH = 2000;

@@ -80,7 +80,9 @@ static void print_located(Trace trace, bool note, const char *format, va_list ar
 void print_error_on_token(Token *token, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    print_located(make_trace_from_token(token), false, format, args);
+    // Without a token (the end of a file) the report simply has no location.
+    Trace trace = token ? make_trace_from_token(token) : Trace{0xFFFFFFFF, 0, nullptr, nullptr, 0};
+    print_located(trace, false, format, args);
     va_end(args);
 }
 

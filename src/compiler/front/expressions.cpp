@@ -576,7 +576,10 @@ static bool apply_unary_on_value(Value *v, u64 op, Token *where) {
 }
 
 static bool parse_operand(Expression_Context *ctx, Cursor *c, Identifier *expected, Value *out) {
-    if (at_end(ctx, c)) return false;
+    if (at_end(ctx, c)) {
+        print_error_on_token(c->t, "The compiler expected a value.");
+        return false;
+    }
     Token *t = c->t;
     bool unary = !c->split && ((t->kind & TOKEN_UNARY_OPERATOR) || (t->kind & TOKEN_AT) ||
                                ((t->kind & TOKEN_BINARY_OPERATOR) && t->op == OP_SUBTRACT));
