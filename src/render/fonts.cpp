@@ -204,16 +204,33 @@ void add_range_to_pool(Font_Pool *pool, Font *font, u32 first, u32 last) {
     if (pool->num_ranges >= pool->num_ranges_set_up) {
         bucket_array_init(&range->glyphs, &glyphs_pool);
         pool->num_ranges_set_up++;
-    } else {
-        bucket_array_clear(&range->glyphs);
     }
-    range->first_glyph = range->last_glyph = nullptr;
+    reset_font_range(range);
     pool->num_ranges++;
 }
 
 void reset_font_range(Font_Range *range) {
     bucket_array_clear(&range->glyphs);
     range->first_glyph = range->last_glyph = nullptr;
+    memset(range->ascii_glyphs, 0, sizeof range->ascii_glyphs);
+    if (range->ascii_kerning) {
+        for (u32 i = 0; i < 96 * 96; i++) range->ascii_kerning[i] = NAN;
+    }
+}
+
+f32 font_range_get_kerning(Font_Range *range, Glyph *previous, Glyph *glyph) {
+    u32 a = previous->code_point - 32, b = glyph->code_point - 32;
+    if (a >= 96 || b >= 96) {
+        return (f32)stbtt_GetGlyphKernAdvance(&range->font.info, previous->index, glyph->index) * range->scale;
+    }
+    if (!range->ascii_kerning) {
+        gp_allocate(&range->ascii_kerning_allocation, 96 * 96 * sizeof(f32));
+        range->ascii_kerning = (f32 *)range->ascii_kerning_allocation.memory;
+        for (u32 i = 0; i < 96 * 96; i++) range->ascii_kerning[i] = NAN;
+    }
+    f32 *k = &range->ascii_kerning[a * 96 + b];
+    if (isnan(*k)) *k = (f32)stbtt_GetGlyphKernAdvance(&range->font.info, previous->index, glyph->index) * range->scale;
+    return *k;
 }
 
 void reset_font_pool(Font_Pool *pool) {
@@ -306,6 +323,7 @@ Glyph *get_or_add_glyph(Font_Pool *pool, u32 code_point, Font_Range *preferred, 
     Font_Range *range = find_range(pool, code_point, preferred);
     if (out_range) *out_range = range;
     if (!range) return nullptr;
+    if (code_point < 128 && range->ascii_glyphs[code_point]) return range->ascii_glyphs[code_point];
     for (Glyph *g = range->first_glyph; g; g = g->next) {
         if (g->code_point == code_point) return g;
     }
@@ -317,5 +335,6 @@ Glyph *get_or_add_glyph(Font_Pool *pool, u32 code_point, Font_Range *preferred, 
     if (range->last_glyph) range->last_glyph->next = g;
     else range->first_glyph = g;
     range->last_glyph = g;
+    if (code_point < 128) range->ascii_glyphs[code_point] = g;
     return g;
 }

@@ -60,6 +60,11 @@ struct Font_Range {
     Bucket_Array glyphs;
     Glyph *first_glyph;
     Glyph *last_glyph;
+    // Code text is mostly ASCII: direct tables spare the list walk and the
+    // font's kerning search for it. Both are emptied with the glyph cache.
+    Glyph *ascii_glyphs[128];
+    f32 *ascii_kerning; // 96 x 96 printable pairs, NaN = not asked yet; null until needed
+    Allocation ascii_kerning_allocation;
 };
 
 struct Font_Pool {
@@ -146,6 +151,8 @@ void reset_font_range(Font_Range *range);
 void reset_font_pool(Font_Pool *pool);
 void font_pool_remove_ranges(Font_Pool *pool);
 Glyph *get_or_add_glyph(Font_Pool *pool, u32 code_point, Font_Range *preferred, Font_Range **out_range);
+// Kerning between two glyphs of one range, in pixels.
+f32 font_range_get_kerning(Font_Range *range, Glyph *previous, Glyph *glyph);
 // Places a bitmap in the font map; false when the map has no room left.
 bool pack_glyph(Vector4 *out_rectangle, u32 width, u32 height, const u8 *bitmap, u32 *out_x = nullptr,
                 u32 *out_y = nullptr);

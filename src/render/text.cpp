@@ -74,7 +74,7 @@ const u8 *text_iterator_get_next(Text_Iterator *it) {
     }
     it->kerning = 0;
     if (g && it->glyph && range == it->range && range) {
-        it->kerning = (f32)stbtt_GetGlyphKernAdvance(&range->font.info, it->glyph->index, g->index) * range->scale;
+        it->kerning = font_range_get_kerning(range, it->glyph, g);
     }
     if (range) it->range = range;
     it->glyph = g;
