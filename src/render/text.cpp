@@ -140,6 +140,8 @@ void draw_glyph_scissored(f32 x, f32 y, f32 baseline_offset, Glyph *glyph, Colou
 void draw_text_scissored(const u8 *text, s64 length, Font_Pool *pool, u32 flags, f32 x, f32 y, Colour colour,
                          Vector2 scissor_top_left, Vector2 scissor_bottom_right) {
     if (length <= 0 || !text) return;
+    // An empty scissor (a minimised window, a collapsed view) shows nothing.
+    if (scissor_bottom_right.x <= scissor_top_left.x || scissor_bottom_right.y <= scissor_top_left.y) return;
     f32 size = (f32)pool->size;
     if (flags & ANCHOR_CENTRE) y -= size * 0.5f;
     if (y > scissor_bottom_right.y || y + size < scissor_top_left.y) return;

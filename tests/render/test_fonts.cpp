@@ -355,3 +355,22 @@ TEST_F(Fonts, CustomPoolsSkipMissingFilesAndKeepTheRest) {
     EXPECT_EQ(pool.num_ranges_set_up, 3);
     EXPECT_NE(get_or_add_glyph(&pool, 0x431, nullptr, &range), nullptr);
 }
+
+TEST_F(Fonts, KerningTableMatchesTheFontAndFollowsTheSize) {
+    Font_Range *r = nullptr;
+    const char pairs[][2] = {{'A', 'V'}, {'T', 'o'}, {'a', 'b'}, {'V', 'A'}, {'A', 'V'}};
+    for (int size : {35, 70}) {
+        resize_fonts((u32)size);
+        for (auto &p : pairs) {
+            Glyph *a = get_or_add_glyph(&ui_font_pool, (u8)p[0], nullptr, &r);
+            Glyph *b = get_or_add_glyph(&ui_font_pool, (u8)p[1], nullptr, &r);
+            f32 direct = stbtt_GetGlyphKernAdvance(&r->font.info, a->index, b->index) * r->scale;
+            EXPECT_FLOAT_EQ(font_range_get_kerning(r, a, b), direct) << p[0] << p[1] << " at " << size;
+        }
+    }
+    Glyph *a = get_or_add_glyph(&ui_font_pool, 'A', nullptr, &r), *v = get_or_add_glyph(&ui_font_pool, 'V', nullptr, &r);
+    f32 at_70 = font_range_get_kerning(r, a, v);
+    resize_fonts(35);
+    a = get_or_add_glyph(&ui_font_pool, 'A', nullptr, &r), v = get_or_add_glyph(&ui_font_pool, 'V', nullptr, &r);
+    EXPECT_NEAR(font_range_get_kerning(r, a, v), at_70 / 2, 0.01f);
+}
