@@ -124,12 +124,17 @@ int main(int argc, char **argv) {
     editor_text_init();
     if (argc == 3 && strcmp(argv[1], "--count-lines") == 0) {
         File *file = add_a_file();
+        u64 start = os_get_time_microseconds();
         if (!load_file_from_path(S(argv[2]), file)) {
             String e = editor_last_error();
             fprintf(stderr, "%.*s\n", (int)e.count, (const char *)e.data);
             return 1;
         }
+        u64 loaded = os_get_time_microseconds();
         printf("%llu\n", (unsigned long long)count_lines_in(file_text(file), file_length(file)));
+        if (getenv("TARNO_BENCH_VERBOSE"))
+            fprintf(stderr, "load_file %llu us, count_lines_in %llu us\n", (unsigned long long)(loaded - start),
+                    (unsigned long long)global_get_num_lines_time);
         return 0;
     }
     const char *size_env = getenv("TARNO_BENCH_TEXT_MB");

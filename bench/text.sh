@@ -22,7 +22,19 @@ while size < 128 << 20:
     out.append(line); size += len(line)
 open(sys.argv[1], "wb").write(b"".join(out))
 PY
-hyperfine --warmup 3 --runs 20 --export-markdown /dev/stdout \
+json=$(mktemp /tmp/tarno-text-XXXXXX.json)
+trap 'rm -f "$file" "$json"' EXIT
+hyperfine --warmup 3 --runs 20 --export-json "$json" \
   "wc -l '$file'" \
   "cat '$file' > /dev/null" \
   "'$bench' --count-lines '$file'"
+# Medians, and each command against wc -l.
+python3 - "$json" <<'PY'
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+wc = results[0]["median"]
+for r in results:
+    print(f"median {r['median'] * 1000:8.1f} ms  ({r['median'] / wc:4.2f} x wc -l)  {r['command']}")
+PY
+# The line count alone, inside the process, next to those figures.
+TARNO_BENCH_VERBOSE=1 "$bench" --count-lines "$file" >/dev/null
