@@ -161,8 +161,11 @@ void editor_colour_visible_lines(File *file, u64 first_line, u64 last_line) {
     if (!file) return;
     const u8 *text = file_text(file);
     u64 length = file_length(file);
+    if (first_line == 0) first_line = 1;
+    if (last_line < first_line) last_line = first_line;
     u64 start = get_offset_at_line(text, length, first_line);
-    u64 end = get_offset_at_line(text, length, last_line + 1 + COLOURING_MARGIN_LINES);
+    // Counted on from `start`, so a big file is scanned once, not twice.
+    u64 end = start + get_offset_at_line(text + start, length - start, last_line - first_line + 2 + COLOURING_MARGIN_LINES);
     if (start != file->syntax_info.start || end != file->syntax_info.end) file_set_flags(file, FILE_NEEDS_COLOURING);
     if (!file_has_flags(file, FILE_NEEDS_COLOURING)) return;
     file->palette.count = 0;

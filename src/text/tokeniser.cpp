@@ -12,8 +12,10 @@ enum : u8 {
 
 struct Byte_Classes {
     u8 cls[256];
-    u16 single[256]; // token type of a one-byte token, 0 for none
-    constexpr Byte_Classes() : cls(), single() {
+    u16 single[256];      // token type of a one-byte token, 0 for none
+    u8 pair_second[256];  // 1 for bytes that end some two-byte token
+    constexpr Byte_Classes() : cls(), single(), pair_second() {
+        for (const char *p = "+-=&|>:"; *p; p++) pair_second[(u8)*p] = 1;
         for (int c = 32; c <= 47; c++) cls[c] = CLASS_DELIMITER;
         for (int c = 58; c <= 64; c++) cls[c] = CLASS_DELIMITER;
         for (int c = 91; c <= 94; c++) cls[c] = CLASS_DELIMITER;
@@ -102,7 +104,7 @@ s64 tokenise_next(const u8 *text, u64 length, u64 offset, const Tokenisation_Hin
             type = TOKEN_OPERATOR;
             end = p + 4;
         } else {
-            if (p + 1 < length) {
+            if (p + 1 < length && BYTES.pair_second[text[p + 1]]) {
                 for (const Pair &pair : PAIRS) {
                     if ((u8)pair.text[0] == c && (u8)pair.text[1] == text[p + 1]) {
                         type = pair.type;

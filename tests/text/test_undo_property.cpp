@@ -92,6 +92,15 @@ TEST_F(Undo_Property, UndoingEverythingRestoresTheOriginalBytes) {
             ASSERT_LE(f->selection_anchor, file_length(f));
             std::string now = text_of(f);
             ASSERT_EQ(count_lines_in(file_text(f), file_length(f)), naive_lines(now));
+            // The line of a random offset, and the start of that line.
+            u64 probe = now.empty() ? 0 : rng() % (now.size() + 1);
+            u64 line = naive_lines(now.substr(0, probe));
+            if (probe > 0 && probe < now.size() && now[probe - 1] == '\r' && now[probe] == '\n') line--;
+            ASSERT_EQ(editor_get_line_at_offset(f, probe), line);
+            bool inside_cr_lf = probe > 0 && probe < now.size() && now[probe - 1] == '\r' && now[probe] == '\n';
+            u64 start = inside_cr_lf ? probe - 1 : probe; // the middle of a CR LF belongs to the line before
+            while (start > 0 && now[start - 1] != '\r' && now[start - 1] != '\n') start--;
+            ASSERT_EQ(get_offset_at_line(file_text(f), file_length(f), line), start) << testing::PrintToString(now) << " @" << probe;
         }
         while (editor_undo()) {
         }
