@@ -4,13 +4,16 @@
 #include "gui_harness.h"
 #include "screenshot_pixels.h"
 #include <unistd.h>
+#include <dirent.h>
 
 static bool screenshot_until(const Gui_Session &s, const std::string &id, const std::string &png, Rgb_Image *img,
                              int want_width, double seconds) {
     for (double waited = 0; waited < seconds; waited += 0.2) {
         if (take_screenshot(s, id, png) && load_png(png, img) && (want_width <= 0 || img->width == want_width)) {
+            // Right after a resize the server may still show the old frame:
+            // wait for one whose text is centred.
             Box b;
-            if (bright_box(*img, &b)) return true;
+            if (bright_box(*img, &b) && abs((b.left + b.right) / 2 - img->width / 2) <= 12) return true;
         }
         usleep(200000);
     }
@@ -76,4 +79,43 @@ TEST(RenderGui, FirstFrameShowsTheAboutPanelAndResizingRelaysIt) {
     run_in_display(session, "wmctrl -i -c " + id);
     EXPECT_TRUE(editor.wait_for_exit(10));
     EXPECT_EQ(editor.exit_status, 0);
+}
+
+static std::string read_logs(const std::string &directory) {
+    std::string all, text;
+    if (DIR *d = opendir((directory + "/logs").c_str())) {
+        while (dirent *e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            if (read_whole_file(directory + "/logs/" + e->d_name, &text)) all += text;
+        }
+        closedir(d);
+    }
+    return all;
+}
+
+TEST(RenderGui, MissingOrDamagedFontsEndStartUpCleanly) {
+    Gui_Session session;
+    ASSERT_TRUE(session.start(1024, 768));
+    struct { const char *what; std::string archive; const char *expected; } cases[] = {
+        {"no archive", "", "Failed to load font 'UI_FONT' from the executable."},
+        // A stored entry named UI_FONT whose bytes are no font.
+        {"bad font", "zip", "Failed to initialise font 'UI_FONT'."},
+    };
+    for (auto &c : cases) {
+        Temp_Dir tmp;
+        Editor_Process editor;
+        ASSERT_TRUE(editor.prepare(tmp.file("bin")));
+        std::string data = editor.directory + "/tarno.data";
+        unlink(data.c_str());
+        if (!c.archive.empty()) {
+            ASSERT_TRUE(write_whole_file(tmp.file("UI_FONT"), "definitely not a TrueType font"));
+            ASSERT_EQ(run_command("cd '" + tmp.path + "' && zip -q -0 '" + data + "' UI_FONT"), 0);
+        }
+        ASSERT_TRUE(editor.start(session));
+        ASSERT_TRUE(editor.wait_for_exit(20)) << c.what << ": the editor kept running without fonts";
+        EXPECT_LT(editor.exit_status, 128) << c.what << ": it crashed";
+        std::string log = read_logs(editor.directory);
+        EXPECT_NE(log.find(c.expected), std::string::npos) << c.what << "\n" << log;
+        EXPECT_NE(log.find("Initialised OpenGL."), std::string::npos) << c.what;
+    }
 }
