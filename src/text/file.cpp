@@ -235,8 +235,24 @@ bool load_file(Filepath *path_with_name, File *file) {
 }
 
 bool load_file_from_path(String path, File *file) {
+    if (path.count <= 0 || memchr(path.data, 0, (size_t)path.count)) {
+        editor_report_error(S("A file path must not be empty or hold a NUL byte."));
+        return false;
+    }
+    Tmp_Scope scope;
     Filepath *split = (Filepath *)tmp_allocate_aligned(sizeof(Filepath));
-    if (!set_filepath_from(split, path)) {
+    // A full path, so the file can be saved back wherever the working
+    // directory goes; a path that does not resolve is kept as given and
+    // the open reports why.
+    String directory, name;
+    bool ok;
+    if (os_get_full_filepath(path.data, path.count, &directory, &name) && name.count > 0) {
+        ok = directory.count > 0 ? set_filepath_from(split, directory) : set_filepath_from(split, S("/"));
+        ok = ok && filepath_push(split, name);
+    } else {
+        ok = set_filepath_from(split, path);
+    }
+    if (!ok) {
         editor_report_error(string_concat2("The path '%' is too long or too deep to open.", path));
         return false;
     }

@@ -26,7 +26,11 @@ String_Data black_list_strings;
 String string_data_add(String_Data *data, String s) {
     u64 room = data->bucket_size - sizeof(String_Data_Bucket);
     if (s.count <= 0) return String{nullptr, 0};
-    if ((u64)s.count > room) return String{nullptr, 0};
+    if ((u64)s.count > room) {
+        editor_report_error(tstring("A setting text of %lld bytes is longer than the %llu bytes allowed; it was left out.",
+                                    (long long)s.count, (unsigned long long)room));
+        return String{nullptr, 0};
+    }
     String_Data_Bucket *bucket = data->last;
     if (!bucket || bucket->used + (u64)s.count > room) {
         // Reuse a bucket left from before a reset, else map a new one.

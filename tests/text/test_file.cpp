@@ -275,3 +275,22 @@ TEST_F(Files, FlagWordChangesAreAtomic) {
     watcher.join();
     EXPECT_EQ(f->flags, FILE_IN_USE | FILE_UNSAVED | FILE_CHANGED | FILE_DELETED_ON_DISK);
 }
+
+TEST_F(Files, RelativePathsBecomeFullPaths) {
+    write_whole_file(dir.file("rel.txt"), "r");
+    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
+    char old_cwd[4096];
+    ASSERT_NE(getcwd(old_cwd, sizeof old_cwd), nullptr);
+    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    File *f = add_a_file();
+    bool loaded = load_file_from_path(S("./sub/../rel.txt"), f);
+    ASSERT_EQ(chdir(old_cwd), 0);
+    ASSERT_TRUE(loaded) << to_std(editor_last_error());
+    char real_dir[4096];
+    ASSERT_NE(realpath(dir.path.c_str(), real_dir), nullptr);
+    EXPECT_STREQ(file_full_path(f), (std::string(real_dir) + "/rel.txt").c_str());
+    // A NUL inside a path would name another file: refused.
+    EXPECT_FALSE(load_file_from_path(String{(u8 *)"rel.txt\0x", 9}, f));
+    EXPECT_NE(to_std(editor_last_error()).find("NUL"), std::string::npos);
+    EXPECT_EQ(text_of(f), "r");
+}

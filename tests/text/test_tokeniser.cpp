@@ -133,7 +133,11 @@ TEST(Tokeniser, BackwardScanMatchesForward) {
     for (int round = 0; round < 2000; round++) {
         std::string t;
         int n = (int)(rng() % 30);
-        for (int i = 0; i < n; i++) t += pieces[rng() % ARRAY_COUNT(pieces)];
+        if (round % 5 == 4) {
+            for (int i = 0; i < n; i++) t += (char)(rng() % 256); // raw binary
+        } else {
+            for (int i = 0; i < n; i++) t += pieces[rng() % ARRAY_COUNT(pieces)];
+        }
         const Tokenisation_Hint *h = round % 2 ? &hint : nullptr;
         std::vector<Tok> fw = forward(t, h);
         std::vector<Tok> bw;
@@ -142,6 +146,16 @@ TEST(Tokeniser, BackwardScanMatchesForward) {
         for (s64 start; (start = tokenise_previous((const u8 *)t.data(), t.size(), at, h, &token)) >= 0; at = (u64)start)
             bw.insert(bw.begin(), {t.substr(token.offset, token.length), token.type});
         ASSERT_EQ(bw, fw) << testing::PrintToString(t);
+        // Every offset inside a token finds that token.
+        u64 covered = 0;
+        for (const Tok &tok : fw) {
+            covered = t.find(tok.text, covered);
+            for (u64 o = covered + 1; o < covered + tok.text.size(); o++) {
+                ASSERT_GE(tokenise_at((const u8 *)t.data(), t.size(), o, h, &token), 0);
+                ASSERT_EQ(token.offset, covered) << testing::PrintToString(t) << " @" << o;
+            }
+            covered += tok.text.size();
+        }
     }
 }
 
@@ -183,4 +197,29 @@ TEST(Tokeniser, TokenArrayWalks) {
     EXPECT_EQ(text_at(get_first_editor_token_like(&tokens[8], TOKEN_OPEN_BRACKET, first)), "[");
     EXPECT_EQ(text_at(get_first_editor_token_like(&tokens[8], TOKEN_CLOSE_BRACKET, first)), "]");
     EXPECT_EQ(get_first_editor_token_like(&tokens[3], TOKEN_NUMBER, first), nullptr);
+}
+
+TEST_F(Hints, OverlongHintStringIsLeftOutWithAMessage) {
+    std::string huge(20000, '#');
+    String ext[] = {S("big")};
+    Tokenisation_Hint_Description d = {ext, 1, S(huge.c_str()), S("/*"), S("*/"), 0};
+    Tokenisation_Hint *hint = add_a_tokenisation_hint_from(&d);
+    EXPECT_EQ(hint->single_line_comment.count, 0);
+    EXPECT_EQ(to_std(hint->block_comment_start), "/*");
+    EXPECT_NE(to_std(editor_last_error()).find("longer than"), std::string::npos);
+    // Many small strings spill into further buckets without moving earlier ones.
+    const Tokenisation_Hint *first = dynamic_array_at<Tokenisation_Hint>(&tokenisation_hints, 0);
+    const u8 *kept = first->single_line_comment.data;
+    std::string word(1000, 'w');
+    for (int i = 0; i < 40; i++) {
+        String e[] = {S(word.c_str())};
+        Tokenisation_Hint_Description many = {e, 1, S(""), S(""), S(""), 0};
+        add_a_tokenisation_hint_from(&many);
+    }
+    first = dynamic_array_at<Tokenisation_Hint>(&tokenisation_hints, 0);
+    EXPECT_EQ(first->single_line_comment.data, kept);
+    EXPECT_EQ(to_std(first->single_line_comment), "//");
+    File *f = add_a_file();
+    file_set_name(f, S("x.CPP"));
+    EXPECT_EQ(file_tokenisation_hint(f), first);
 }
