@@ -99,6 +99,7 @@ void editor_copy_selection_to_clipboard(u8 token_when_empty, u8) {
             text_hooks.unlock_tabs();
             return;
         }
+        file_update_selection_pointers(file);
         u64 start = *file->selection_start, end = *file->selection_end;
         if (end > file_length(file)) end = file_length(file);
         if (start >= end) {

@@ -86,6 +86,7 @@ static void delete_selection_of(File *file);
 bool editor_insert_text(File *file, String text, bool typed) {
     file = file_or_current(file);
     if (!file) return false;
+    file_update_selection_pointers(file);
     if (file_has_flags(file, FILE_SELECTION_ACTIVE) && *file->selection_end > *file->selection_start)
         delete_selection_of(file);
     u64 at = file->cursor;
@@ -119,6 +120,7 @@ void editor_delete_at(File *file, u64 offset, u64 count) {
 }
 
 static void delete_selection_of(File *file) {
+    file_update_selection_pointers(file); // callers may have moved cursor or anchor directly
     u64 length = file_length(file);
     u64 start = *file->selection_start, end = *file->selection_end;
     if (end > length) end = length;
@@ -295,6 +297,7 @@ void editor_align_selection_on_token_at_cursor() {
         if (found < 0 || (u64)found >= key.offset) break;
         occurrence++;
     }
+    file_update_selection_pointers(file);
     u64 first = get_line_start(text, *file->selection_start);
     u64 last = get_line_start(text, *file->selection_end);
     // A selection may span millions of lines: too much for temporary memory.
