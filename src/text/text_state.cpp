@@ -104,6 +104,22 @@ String editor_last_error() { return String{last_error_buffer, last_error_count};
 
 void editor_report_error(String message) { text_hooks.report_error(message); }
 
+void editor_text_place_startup_memory(void *files_chunk, void *hint_strings_bucket, void *black_list_bucket) {
+    if (files_chunk && !editor_files_memory) {
+        memset(files_chunk, 0, sizeof(Files_Chunk));
+        editor_files_memory = (Files_Chunk *)files_chunk;
+    }
+    String_Data *datas[2] = {&tokenisation_hints_strings, &black_list_strings};
+    void *buckets[2] = {hint_strings_bucket, black_list_bucket};
+    for (int i = 0; i < 2; i++) {
+        if (!buckets[i] || datas[i]->first) continue;
+        String_Data_Bucket *bucket = (String_Data_Bucket *)buckets[i];
+        bucket->next = nullptr;
+        bucket->used = 0;
+        datas[i]->first = datas[i]->last = bucket;
+    }
+}
+
 void editor_text_init() {
     text_hooks.set_clipboard_text = headless_set_clipboard_text;
     text_hooks.get_clipboard_text = headless_get_clipboard_text;

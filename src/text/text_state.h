@@ -77,6 +77,12 @@ extern Dynamic_Array blacklisted_extensions;   // String
 extern Dynamic_Array blacklisted_paths;        // String
 extern String_Data black_list_strings;
 
+// Start-up hands the text core its share of the start-up block: the first
+// chunk of file records (EDITOR_FILES_MEMORY bytes) and the first buckets of
+// the hint and blacklist strings. Any may be null (mapped when first needed).
+// Call before editor_text_init.
+void editor_text_place_startup_memory(void *files_chunk, void *hint_strings_bucket, void *black_list_bucket);
+
 // Sets the globals to their start-up values and installs the headless
 // hooks. Safe to call again (tests do, to start clean).
 void editor_text_init();
