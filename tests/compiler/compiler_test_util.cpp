@@ -2,18 +2,17 @@
 #include "compiler/front/compiler.h"
 #include "compiler/front/dump.h"
 
+// The compiler keeps a view of its root directory, so the text lives here.
 static void ensure_compiler(const std::string &root) {
     static std::string current;
     static bool initialised = false;
     std::string wanted = root.empty() ? std::string(TARNO_SOURCE_DIR "/runtime") : root;
-    if (!initialised) {
-        init_compiler(String{(u8 *)strdup(wanted.c_str()), (s64)wanted.size()});
-        initialised = true;
-        current = wanted;
-    } else if (wanted != current) {
-        global_compiler_state.root_directory = String{(u8 *)strdup(wanted.c_str()), (s64)wanted.size()};
-        current = wanted;
-    }
+    if (initialised && wanted == current) return;
+    current = wanted;
+    String view = {(u8 *)current.data(), (s64)current.size()};
+    if (!initialised) init_compiler(view);
+    else global_compiler_state.root_directory = view;
+    initialised = true;
 }
 
 static Compile_Result finish(bool ok) {
