@@ -104,6 +104,16 @@ std::string wait_for_window(const Gui_Session &session, const std::string &title
     return "";
 }
 
+bool close_window_and_wait(const Gui_Session &session, const std::string &window_id, Editor_Process *editor,
+                           double seconds) {
+    double deadline = now_seconds() + seconds;
+    while (now_seconds() < deadline) {
+        run_in_display(session, "wmctrl -i -c " + window_id + " 2>/dev/null");
+        if (editor->wait_for_exit(1.0)) return true;
+    }
+    return editor->wait_for_exit(0);
+}
+
 bool take_screenshot(const Gui_Session &session, const std::string &window_id, const std::string &png_path) {
     return run_in_display(session, "import -window " + window_id + " '" + png_path + "' 2>/dev/null") == 0;
 }

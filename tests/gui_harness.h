@@ -33,5 +33,10 @@ int run_in_display(const Gui_Session &session, const std::string &command, std::
 // Polls `xdotool search --name` until a window whose title matches appears.
 // Returns the window id or "" at the deadline.
 std::string wait_for_window(const Gui_Session &session, const std::string &title_pattern, double seconds);
+// Asks the window manager to close the window, again each second (a request
+// sent before the manager has taken the new window in is lost), until the
+// editor ends or the deadline passes. True when it ended.
+bool close_window_and_wait(const Gui_Session &session, const std::string &window_id, Editor_Process *editor,
+                           double seconds);
 // Screenshot of one window as PNG; true on success.
 bool take_screenshot(const Gui_Session &session, const std::string &window_id, const std::string &png_path);

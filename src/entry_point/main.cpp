@@ -11,6 +11,8 @@
 #include "shell/frame.h"
 #include "shell/globals.h"
 #include "shell/command_line.h"
+#include "text/text_state.h"
+#include "text/file.h"
 #include <curl/curl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -32,12 +34,35 @@ static void log_general_information() {
     log_new_line();
 }
 
-static void read_and_log_command_line() {
+static void read_and_open_command_line() {
     Dynamic_Array args;
     read_command_line(&args);
     String joined = join_command_line(&args);
     add_log(nullptr, LOG_INFO, "Command line: %.*s", (int)joined.count, (const char *)joined.data);
+    open_command_line_file(&args, executable_filepath);
     dynamic_array_free(&args);
+}
+
+static void log_text_core_error(String message) {
+    add_log(nullptr, LOG_ERROR, "%.*s", (int)message.count, (const char *)message.data);
+}
+
+static void set_window_clipboard(const char *text) { platform_set_clipboard_text(S(text)); }
+
+// The editor's share of the start-up block: the first chunk of file records
+// and the first buckets of the custom layer's hint and black-list strings.
+// The rest of EDITOR_MEMORY is kept for the terminal, search and lister pools.
+constexpr u64 EDITOR_MEMORY = 48085296;
+
+static void init_editor_region() {
+    u8 *region = (u8 *)startup_take(EDITOR_MEMORY);
+    u8 *hint_strings = region + EDITOR_FILES_MEMORY;
+    u8 *black_list_strings = hint_strings + TOKENISATION_HINTS_STRING_DATA_BUCKET_SIZE;
+    editor_text_place_startup_memory(region, hint_strings, black_list_strings);
+    editor_text_init();
+    text_hooks.set_clipboard_text = set_window_clipboard;
+    text_hooks.get_clipboard_text = platform_get_clipboard_text;
+    text_hooks.report_error = log_text_core_error;
 }
 
 // One pass of the frame loop's input half: wait (or poll), then handle the
@@ -115,13 +140,18 @@ int main() {
         platform_destroy_window();
     }
     if (window.handle) {
+        // 12. The editor's memory and text state.
+        init_editor_region();
+
         // 13. The working directory at start-up.
-        static char cwd[2048];
-        editor_working_directory = getcwd(cwd, sizeof cwd) ? S(cwd) : String{};
+        char cwd[2048];
+        if (!getcwd(cwd, sizeof cwd) || !set_filepath_from(&editor_working_directory, S(cwd))) {
+            editor_working_directory.count = 0;
+        }
 
         // 17, 18.
         u64 previous_frame_end = os_get_time_microseconds();
-        read_and_log_command_line();
+        read_and_open_command_line();
 
         bool poll = true; // the first frame is drawn without waiting
         // Benchmarks time start-up to the first presented frame with this.

@@ -1,5 +1,8 @@
 #include "shell/command_line.h"
 #include "core/strings.h"
+#include "shell/globals.h"
+#include "text/file.h"
+#include "text/lines.h"
 #include <fcntl.h>
 #include <unistd.h>
 #include <stdlib.h>
@@ -65,4 +68,28 @@ String resolve_command_line_path(String argument, String executable_directory) {
 
 s64 parse_command_line_line(String argument) {
     return strtol(to_tmp_c_string(argument), nullptr, 10);
+}
+
+File *open_command_line_file(Dynamic_Array *args, String executable_directory) {
+    if (args->count < 2) return nullptr;
+    String path = resolve_command_line_path(*dynamic_array_at<String>(args, 1), executable_directory);
+    File *file = add_a_file();
+    current_file = file;
+    global_editor_context = CONTEXT_FILE;
+    if (!load_file_from_path(path, file)) {
+        close_file(file);
+        current_file = nullptr;
+        return nullptr;
+    }
+    if (args->count >= 3) {
+        s64 line = parse_command_line_line(*dynamic_array_at<String>(args, 2));
+        u64 offset = line > 0 ? get_offset_at_line(file_text(file), file_length(file), (u64)line) : 0;
+        if (offset > file_length(file)) offset = file_length(file);
+        file->cursor = offset;
+        if (!file_has_flags(file, FILE_SELECTION_ACTIVE)) file->selection_anchor = offset;
+        file_update_selection_pointers(file);
+        file_set_flags(file, FILE_CHANGED | FILE_CENTRE_CURSOR);
+        editor_stamp_activity();
+    }
+    return file;
 }

@@ -14,3 +14,10 @@ String join_command_line(Dynamic_Array *args);
 String resolve_command_line_path(String argument, String executable_directory);
 // Decimal line number of the second argument; 0 when it is not a number.
 s64 parse_command_line_line(String argument);
+
+struct File;
+// `tarno FILE [LINE]`: opens FILE into a fresh record, makes it the current
+// file and puts the cursor at the start of LINE (clamped to the text). Null
+// when there is no file argument or the file cannot be read (the record is
+// given back then).
+File *open_command_line_file(Dynamic_Array *args, String executable_directory);

@@ -4,7 +4,4 @@ volatile u64 global_flags = SHOULD_RUN;
 volatile u8 global_editor_context = CONTEXT_FILE;
 f32 delta_time;
 u64 last_event_time_stamp;
-u64 last_time_we_asked_to_disable_vsync;
 u64 last_time_we_switched_tabs;
-u64 global_get_num_lines_time;
-String editor_working_directory;

@@ -1,6 +1,7 @@
 // Process-wide editor state shared by the application shell.
 #pragma once
 #include "core/base.h"
+#include "text/text_state.h" // the activity times and working directory live in the text core
 
 enum Global_Flags : u64 {
     SHOULD_RUN = 1,
@@ -24,10 +25,7 @@ extern volatile u64 global_flags;          // changed only with atomic_or / atom
 extern volatile u8 global_editor_context;
 extern f32 delta_time;                     // previous frame, milliseconds
 extern u64 last_event_time_stamp;
-extern u64 last_time_we_asked_to_disable_vsync;
 extern u64 last_time_we_switched_tabs;
-extern u64 global_get_num_lines_time;
-extern String editor_working_directory;
 
 constexpr u64 VSYNC_DISABLED_MICROSECONDS = 500000;
 

@@ -240,7 +240,7 @@ bool load_file_from_path(String path, File *file) {
         return false;
     }
     Tmp_Scope scope;
-    Filepath *split = (Filepath *)tmp_allocate_aligned(sizeof(Filepath));
+    Filepath *split = (Filepath *)tmp_allocate_aligned(sizeof(Filepath), 8);
     // A full path, so the file can be saved back wherever the working
     // directory goes; a path that does not resolve is kept as given and
     // the open reports why.
@@ -356,7 +356,7 @@ bool filepath_is_blacklisted(const u8 *path, s64 length, bool check_extension) {
     }
     if (blacklisted_paths.count == 0) return false;
     Tmp_Scope scope;
-    Filepath *split = (Filepath *)tmp_allocate_aligned(sizeof(Filepath) * 2);
+    Filepath *split = (Filepath *)tmp_allocate_aligned(sizeof(Filepath) * 2, 8);
     Filepath *listed = split + 1;
     if (!string_to_filepath(split, path, length)) return false;
     for (u32 i = 0; i < blacklisted_paths.count; i++) {

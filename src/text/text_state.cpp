@@ -14,6 +14,8 @@ u32 global_num_visual_spaces_per_tab = 4;
 Dynamic_Array text_copied_locally;
 Dynamic_Array text_copied_as_if_there_was_no_padding;
 Filepath editor_working_directory;
+u64 last_time_we_asked_to_disable_vsync;
+u64 global_get_num_lines_time;
 Dynamic_Array tokenisation_hints;
 u32 tokenisation_hints_generation = 1;
 String_Data tokenisation_hints_strings;

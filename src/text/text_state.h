@@ -91,10 +91,5 @@ void editor_text_init();
 String editor_last_error();
 void editor_report_error(String message);
 inline u64 editor_now() { return text_hooks.now(); }
-// Temporary memory is handed out unaligned; records need 8-byte alignment.
-inline void *tmp_allocate_aligned(u64 size) {
-    u8 *p = (u8 *)tmp_allocate(size + 7);
-    return (void *)(((uintptr_t)p + 7) & ~(uintptr_t)7);
-}
 // Marks activity for the frame loop's vertical-sync decision.
 inline void editor_stamp_activity() { last_time_we_asked_to_disable_vsync = editor_now(); }

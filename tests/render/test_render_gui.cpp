@@ -76,8 +76,7 @@ TEST(RenderGui, FirstFrameShowsTheAboutPanelAndResizingRelaysIt) {
     usleep(500000);
     EXPECT_LE(cpu_ticks() - before, 1) << "the idle editor used processor time";
 
-    run_in_display(session, "wmctrl -i -c " + id);
-    EXPECT_TRUE(editor.wait_for_exit(10));
+    EXPECT_TRUE(close_window_and_wait(session, id, &editor, 10));
     EXPECT_EQ(editor.exit_status, 0);
 }
 

@@ -33,7 +33,9 @@ TEST(Startup, WindowOpensAndClosesCleanlyThroughTheWindowManager) {
     Temp_Dir tmp;
     Editor_Process editor;
     ASSERT_TRUE(editor.prepare(tmp.file("bin")));
-    ASSERT_TRUE(editor.start(session, "--some 'thing else'"));
+    // A relative file is taken from the executable's directory.
+    ASSERT_TRUE(write_whole_file(editor.directory + "/hello world.txt", "one\ntwo\n"));
+    ASSERT_TRUE(editor.start(session, "'hello world.txt' 2"));
 
     std::string id = wait_for_window(session, "^Tarno - v0\\.3\\.2$", 30);
     ASSERT_FALSE(id.empty()) << "no window titled Tarno - v0.3.2 appeared";
@@ -42,8 +44,7 @@ TEST(Startup, WindowOpensAndClosesCleanlyThroughTheWindowManager) {
     EXPECT_EQ(name, "Tarno - v0.3.2\n");
 
     // A close request from the window manager ends the process normally.
-    ASSERT_EQ(run_in_display(session, "wmctrl -i -c " + id), 0);
-    ASSERT_TRUE(editor.wait_for_exit(10)) << "the editor did not exit after the close request";
+    ASSERT_TRUE(close_window_and_wait(session, id, &editor, 10)) << "the editor did not exit after the close request";
     EXPECT_EQ(editor.exit_status, 0);
 
     std::vector<std::string> logs = list_logs(editor.directory);
@@ -63,7 +64,7 @@ TEST(Startup, WindowOpensAndClosesCleanlyThroughTheWindowManager) {
         ASSERT_NE(found, std::string::npos) << "missing or out of order: " << piece << "\nin:\n" << text;
         at = found;
     }
-    EXPECT_NE(text.find("Command line: " + editor.directory + "/tarno --some thing else\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Command line: " + editor.directory + "/tarno hello world.txt 2\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
     // Memory sizes are printed short, in binary units.
     EXPECT_TRUE(std::regex_search(text, std::regex("Usable RAM:     [0-9.]+ [KMGT]i\n"))) << text;
@@ -111,8 +112,7 @@ TEST(Startup, MissingAssetsAndLogoAreNotFatal) {
     if (!ended) {
         std::string id = wait_for_window(session, "^Tarno", 20);
         ASSERT_FALSE(id.empty());
-        run_in_display(session, "wmctrl -i -c " + id);
-        ASSERT_TRUE(editor.wait_for_exit(10));
+        ASSERT_TRUE(close_window_and_wait(session, id, &editor, 10));
     }
     EXPECT_LT(editor.exit_status, 128) << "the editor died from a signal";
     EXPECT_EQ(list_logs(editor.directory).size(), 1u);
@@ -130,4 +130,22 @@ TEST(Startup, AnUnwritableLogsDirectoryIsSkipped) {
     std::string text;
     ASSERT_TRUE(read_whole_file(editor.directory + "/logs", &text));
     EXPECT_EQ(text, "not a directory");
+}
+
+TEST(Startup, AFileThatCannotBeOpenedIsLoggedAndTheEditorRunsOn) {
+    Gui_Session session;
+    ASSERT_TRUE(session.start());
+    Temp_Dir tmp;
+    Editor_Process editor;
+    ASSERT_TRUE(editor.prepare(tmp.file("bin")));
+    ASSERT_TRUE(editor.start(session, "/nonexistent/file.txt 7"));
+    std::string id = wait_for_window(session, "^Tarno", 30);
+    ASSERT_FALSE(id.empty());
+    ASSERT_TRUE(close_window_and_wait(session, id, &editor, 10));
+    EXPECT_EQ(editor.exit_status, 0);
+    std::vector<std::string> logs = list_logs(editor.directory);
+    ASSERT_EQ(logs.size(), 1u);
+    std::string text;
+    ASSERT_TRUE(read_whole_file(editor.directory + "/logs/" + logs[0], &text));
+    EXPECT_NE(text.find("ERROR #0x0: Could not open '/nonexistent/file.txt'"), std::string::npos) << text;
 }
