@@ -15,7 +15,14 @@ static void ensure_compiler(const std::string &root) {
     initialised = true;
 }
 
-static Compile_Result finish(bool ok) {
+// A kept compilation is released when the next one starts.
+static bool state_kept = false;
+static void release_kept() {
+    if (state_kept) free_compiler_state();
+    state_kept = false;
+}
+
+static Compile_Result finish(bool ok, bool keep = false) {
     Compile_Result r;
     r.ok = ok;
     String e = format_compile_errors();
@@ -24,11 +31,13 @@ static Compile_Result finish(bool ok) {
         String d = dump_globals();
         r.dump.assign((const char *)d.data, (size_t)d.count);
     }
-    free_compiler_state();
+    if (keep) state_kept = true;
+    else free_compiler_state();
     return r;
 }
 
 Compile_Result compile_text(const std::string &text, const std::string &path) {
+    release_kept();
     ensure_compiler("");
     Front_End_Options options = {};
     options.check = true;
@@ -38,10 +47,33 @@ Compile_Result compile_text(const std::string &text, const std::string &path) {
 }
 
 Compile_Result compile_file(const std::string &path, const std::string &root) {
+    release_kept();
     ensure_compiler(root);
     Front_End_Options options = {};
     options.check = true;
     Compile_Result r = finish(compile_front_end(String{(u8 *)path.data(), (s64)path.size()}, options));
     ensure_compiler("");
     return r;
+}
+
+Compile_Result compile_text_keep(const std::string &text) {
+    release_kept();
+    ensure_compiler("");
+    // The text must outlive the kept tokens' file copy only during the call.
+    Front_End_Options options = {};
+    options.check = true;
+    options.use_text = true;
+    options.text = String{(u8 *)text.data(), (s64)text.size()};
+    return finish(compile_front_end(S("/virtual/main.8"), options), true);
+}
+
+Identifier *kept_global(const char *name) {
+    if (!state_kept || !global_compiler_state.global_scope) return nullptr;
+    return get_identifier(global_compiler_state.global_scope, (const u8 *)name, (s64)strlen(name));
+}
+
+Identifier *kept_type(const char *name) {
+    Identifier *id = kept_global(name);
+    if (!id || id->constant.kind != CONSTANT_TYPE) return nullptr;
+    return id->constant.type_value;
 }
