@@ -79,6 +79,24 @@ static u32 member_index(Identifier *structure, Identifier *member) {
     return ~0u;
 }
 
+// The constant value of member `m` of a constant struct `c`; a member brought
+// in by #using is read through the member that brought it.
+static bool constant_member_of(Identifier *structure, Identifier *m, const Constant *c, Constant *out) {
+    if (m->flags & IDENTIFIER_USING) {
+        Identifier *via = m->using_source;
+        Constant inner;
+        if (!via || !via->type || via->type->pointer_depth != 0 || !constant_member_of(structure, via, c, &inner)) return false;
+        Identifier *inner_struct = struct_of(via->type);
+        Identifier *original = inner_struct ? get_identifier_in_scope(inner_struct->member_scope, m->name, m->name_length) : nullptr;
+        return original && constant_member_of(inner_struct, original, &inner, out);
+    }
+    if (!(c->kind & CONSTANT_AGGREGATE)) return false;
+    u32 index = member_index(structure, m);
+    if (index >= c->item_count) return false;
+    *out = c->items[index];
+    return true;
+}
+
 static bool parse_member_access(Expression_Context *ctx, Value *v, Token *dot, Token *member) {
     Compiler_State *s = &global_compiler_state;
     (void)ctx;
@@ -156,13 +174,7 @@ static bool parse_member_access(Expression_Context *ctx, Value *v, Token *dot, T
             *v = result;
             return true;
         }
-        if ((v->constant.kind & CONSTANT_AGGREGATE) && !(m->flags & IDENTIFIER_USING)) {
-            u32 index = member_index(structure, m);
-            if (index < v->constant.item_count) {
-                result.flags = VALUE_CONSTANT;
-                result.constant = v->constant.items[index];
-            }
-        }
+        if (constant_member_of(structure, m, &v->constant, &result.constant)) result.flags = VALUE_CONSTANT;
     }
     *v = result;
     return true;
