@@ -60,6 +60,7 @@ struct File_Record {
     Allocation text_allocation;
     Token *first_token;
     u32 file_index;
+    u64 device, inode; // 0 for text given from memory
 };
 
 // [SECTION] Identifiers and types --------------------------------------------------------
@@ -370,6 +371,8 @@ void free_compiler_state();
 
 File_Record *compiler_load_file(String path, Token *requested_by);
 File_Record *compiler_add_file_from_memory(String path, String text);
+// Folds "." and "name/.." segments out of a path (in the compiler's scratch memory).
+String normalise_path(String path);
 bool preparse_global_scope(Scope *scope, Token *first, Token *end, String directory);
 bool preparse_global_static_if_chain(Scope *scope, Pending_Static_If *chain);
 bool preparse_global_insert_directive(Scope *scope, Pending_Insert *insert);

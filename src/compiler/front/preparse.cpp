@@ -25,9 +25,9 @@ static File_Record *add_file_record(String path, u8 *text, u32 count, Allocation
     return file;
 }
 
-static bool read_file_bytes(String path, u8 **out_text, u32 *out_count, Allocation *out_allocation) {
+static bool read_file_bytes(String path, u8 **out_text, u32 *out_count, Allocation *out_allocation, struct stat *out_info) {
     const char *c_path = (const char *)arena_copy(path).data;
-    struct stat info;
+    struct stat &info = *out_info;
     if (lstat(c_path, &info) != 0) return false;
     // A link is followed only to find a regular file: devices and pipes could block.
     if (S_ISLNK(info.st_mode) && stat(c_path, &info) != 0) return false;
@@ -61,12 +61,15 @@ File_Record *compiler_load_file(String path, Token *requested_by) {
     u8 *text;
     u32 count;
     Allocation allocation;
-    if (!read_file_bytes(path, &text, &count, &allocation)) {
+    struct stat info;
+    if (!read_file_bytes(path, &text, &count, &allocation, &info)) {
         if (requested_by) print_error_on_token(requested_by, "Failed to load file '%.*s'.", (int)path.count, path.data);
         else print_error("Failed to load file '%.*s'.", (int)path.count, path.data);
         return nullptr;
     }
     File_Record *file = add_file_record(path, text, count, allocation);
+    file->device = (u64)info.st_dev;
+    file->inode = (u64)info.st_ino;
     if (!tokenise_file(file)) return nullptr;
     return file;
 }
@@ -87,11 +90,68 @@ static String directory_part(String path) {
     return String{path.data, 0};
 }
 
+// Folds "." and "name/.." out of a path, so that "./a.8" and "a.8" name one file.
+String normalise_path(String path) {
+    u8 *out = (u8 *)arena_allocate((u64)path.count + 1, 1);
+    s64 n = 0;
+    s64 root = 0; // bytes that ".." never removes: a leading '/' or a drive "C:"
+    if (path.count >= 2 && path.data[1] == ':') root = 2;
+    s64 i = 0;
+    while (i < path.count) {
+        s64 start = i;
+        while (i < path.count && path.data[i] != '/' && path.data[i] != '\\') i++;
+        s64 length = i - start;
+        bool separator = i < path.count;
+        const u8 *segment = path.data + start;
+        i += separator;
+        if (start == 0 && length == 0) { // a leading '/'
+            out[n++] = '/';
+            root = 1;
+            continue;
+        }
+        if (start == 0 && root == 2) {
+            memcpy(out, segment, (size_t)length);
+            n = length;
+            if (separator) out[n++] = '/';
+            root = n;
+            continue;
+        }
+        if (length == 0 || (length == 1 && segment[0] == '.')) continue;
+        if (length == 2 && segment[0] == '.' && segment[1] == '.') {
+            // Back over the previous segment unless there is none or it is "..".
+            s64 end = n > root && out[n - 1] == '/' ? n - 1 : n;
+            s64 previous = end;
+            while (previous > root && out[previous - 1] != '/') previous--;
+            bool parent_of_parent = end - previous == 2 && out[previous] == '.' && out[previous + 1] == '.';
+            if (end > root && !parent_of_parent) {
+                n = previous;
+                continue;
+            }
+            if (root > 0 && end <= root) continue; // "/.." is "/"
+        }
+        memcpy(out + n, segment, (size_t)length);
+        n += length;
+        if (separator) out[n++] = '/';
+    }
+    if (n > root && out[n - 1] == '/') n--;
+    out[n] = 0;
+    return String{out, n};
+}
+
 static bool compiler_load_and_preparse_file(String path, Scope *scope, Token *directive) {
     Compiler_State *state = &global_compiler_state;
     for (u32 i = 0; i < state->loaded_files.count; i++) {
         File_Record *file = *dynamic_array_at<File_Record *>(&state->loaded_files, i);
         if (string_equal(file->path, path)) return true;
+    }
+    // The same file reached by another name (a link, a second mount point) is
+    // also loaded once; this is what stops a link that loops back on itself.
+    struct stat info;
+    if (stat((const char *)arena_copy(path).data, &info) == 0) {
+        for (u32 i = 0; i < state->loaded_files.count; i++) {
+            File_Record *file = *dynamic_array_at<File_Record *>(&state->loaded_files, i);
+            if (file->inode && file->inode == (u64)info.st_ino && file->device == (u64)info.st_dev) return true;
+        }
     }
     File_Record *file = compiler_load_file(path, directive);
     if (!file) return false;
@@ -243,9 +303,11 @@ static Token *preparse_directive(Scope *scope, Token *t, Token *end, String dire
             return nullptr;
         }
         String name = get_real_string(token_string(literal));
-        String path = (name.count && name.data[0] == '/')
-                          ? arena_copy(name)
-                          : arena_format_string("%.*s/%.*s", (int)directory.count, directory.data, (int)name.count, name.data);
+        // An absolute path ('/...', or a drive letter 'C:...') is taken as it is.
+        bool absolute = name.count && (name.data[0] == '/' || (name.count > 1 && name.data[1] == ':'));
+        String path = absolute ? name
+                               : arena_format_string("%.*s/%.*s", (int)directory.count, directory.data, (int)name.count, name.data);
+        path = normalise_path(path);
         if (!compiler_load_and_preparse_file(path, scope, t)) return nullptr;
         return after_or_end(literal->next->next, end);
     }
