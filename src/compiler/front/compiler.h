@@ -132,6 +132,13 @@ enum : u64 {
     CONSTANT_AGGREGATE = 1ull << 33,   // struct or array literal: `items`
     CONSTANT_CODE = 1ull << 34,        // a token range
     CONSTANT_SUB_PROGRAM = 1ull << 35, // the address of a sub-program
+    CONSTANT_IN_DATA = 1ull << 36,     // an aggregate written to constant data at `data_offset`
+};
+
+// A place in constant data that holds the address of another place there.
+struct Constant_Relocation {
+    u64 at;
+    u64 target;
 };
 
 struct Constant {
@@ -143,7 +150,8 @@ struct Constant {
         f64 f;
     };
     String string;          // strings, after escape processing
-    u64 data_offset;        // strings: place of the bytes in constant data
+    u64 data_offset;        // strings: place of the bytes in constant data; CONSTANT_IN_DATA: of the value
+    u32 data_alignment;     // aggregates: alignment asked with #align (0: the element's)
     Identifier *type_value; // CONSTANT_TYPE; CONSTANT_SUB_PROGRAM: the sub-program
     Constant *items;        // CONSTANT_AGGREGATE
     u32 item_count;
@@ -347,6 +355,7 @@ struct Compiler_State {
     u64 real_strings_used;
     u8 *constant_data;
     u64 constant_data_used;
+    Dynamic_Array constant_relocations; // Constant_Relocation
     Compiler_Arena arena;
     // Deduplication of string bytes in constant data.
     struct { u64 hash; u64 offset; u64 count; } *string_table;
@@ -398,6 +407,9 @@ void make_constant_value_from_type(Value *out, Identifier *type);
 void make_constant_value_from_integer(Value *out, Identifier *type, u64 bits);
 u64 allocate_constant_data(u64 size, u64 alignment);
 u64 get_existing_string_constant_data(String bytes);
+// Writes a struct or array constant into constant data (once); strings and
+// element arrays inside it are reached through relocations.
+bool place_constant_in_constant_data(Value *v, Token *where);
 bool apply_unary_operation_on_constant(Value *v, u64 op, Token *where);
 bool apply_constant_operation(Value *left, u64 op, Value *right, Token *where);
 bool cast_value_to_type(Value *v, Identifier *type, Token *where);

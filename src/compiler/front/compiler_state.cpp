@@ -130,6 +130,7 @@ void init_compiler(String root_directory) {
         dynamic_array_init(&state->pending_inserts[i], sizeof(Pending_Insert), 8);
     }
     dynamic_array_init(&state->globals, sizeof(Identifier *), 256);
+    dynamic_array_init(&state->constant_relocations, sizeof(Constant_Relocation), 64);
 }
 
 static Identifier *add_builtin_type(const char *name, u64 class_flags, u32 size, u32 alignment) {
@@ -291,6 +292,7 @@ static void reset_for_compilation() {
     arena_reset();
     state->real_strings_used = 0;
     state->constant_data_used = 0;
+    state->constant_relocations.count = 0;
     state->string_table = nullptr;
     state->string_table_capacity = state->string_table_count = 0;
     state->global_scope = state->last_scope = nullptr;

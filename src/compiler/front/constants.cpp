@@ -460,6 +460,24 @@ bool explicit_cast_value(Value *v, Identifier *type, Token *where) {
         v->type = type;
         return true;
     }
+    // A struct with an #as member casts as that member's value.
+    if (from->pointer_depth == 0 && (from->flags & TYPE_STRUCT) && from->member_scope && t_number) {
+        u32 index = 0;
+        for (Bucket_Iterator it = bucket_iterate(&from->member_scope->variables); it.element; bucket_iterator_next(&it), index++) {
+            Identifier *m = (Identifier *)it.element;
+            if (!(m->flags & IDENTIFIER_AS_MEMBER)) continue;
+            Value member = *v;
+            member.type = m->type;
+            member.flags &= ~VALUE_UNTYPED;
+            if (value_is_constant(v)) {
+                if (!(v->constant.kind & CONSTANT_AGGREGATE) || index >= v->constant.item_count) break;
+                member.constant = v->constant.items[index];
+            }
+            if (!explicit_cast_value(&member, type, where)) return false;
+            *v = member;
+            return true;
+        }
+    }
     print_error_on_token(where, "You cannot cast a value of type '%s' to type '%s'.", type_to_c_string(from), type_to_c_string(type));
     return false;
 }

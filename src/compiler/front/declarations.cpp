@@ -32,6 +32,10 @@ bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *typ
             print_error_on_token(equal->next, "You cannot assign a variable to a constant.");
             return false;
         }
+        if (!type_is_address(type) && (v.constant.kind & CONSTANT_AGGREGATE)) {
+            v.type = type;
+            if (!place_constant_in_constant_data(&v, equal->next)) return false;
+        }
         id->constant = v.constant;
     } else if (value_is_constant(&v)) {
         id->constant = v.constant;

@@ -551,6 +551,7 @@ static bool parse_postfix(Expression_Context *ctx, Cursor *c, Value *v) {
                 print_error_on_token(open->next, "The alignment you provided (%'llu) is incorrect as it is not a power of two.", (unsigned long long)n);
                 return false;
             }
+            v->constant.data_alignment = n > 0xFFFFFFFFull ? 0x80000000u : (u32)n;
             c->t = open->partner->next;
             continue;
         }

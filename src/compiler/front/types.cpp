@@ -388,22 +388,87 @@ bool check_imperfect_types_mix(Identifier *destination, Identifier *source, Toke
     return false;
 }
 
-Identifier *get_type_of_simple_expression(Scope *scope, Token *first, Token *end) {
-    for (Token *t = first; t && t != end; t = token_skip(t)) {
-        bool allowed = (t->kind & (TOKEN_IDENTIFIER | TOKEN_LITERAL | TOKEN_OPEN_BRACKET)) ||
-                       ((t->kind & TOKEN_BINARY_OPERATOR) && t->op == OP_DOT);
-        if (!allowed) {
-            print_error_on_token(t, "This is unexpected in this context. Note that only simple expressions are allowed here "
-                                    "(simple literals, identifiers, struct and array dereferences).");
-            return nullptr;
-        }
+// '#type_of(expression)': only a literal or a name followed by member and
+// index accesses; the type is found without evaluating anything.
+static Identifier *type_of_operand(Scope *scope, Token *t) {
+    Compiler_State *s = &global_compiler_state;
+    if (t->kind & TOKEN_LITERAL) {
+        Value v = {};
+        if (!make_constant_value_from_token(&v, t, false)) return nullptr;
+        value_set_default_type(&v);
+        return v.type;
     }
-    Value v = {};
-    if (!parse_simple_statement(scope, first, end, nullptr, &v)) return nullptr;
-    if (v.flags & VALUE_UNTYPED) value_set_default_type(&v);
-    if (!v.type) {
-        print_error_on_token(first, "'%s' is not fully declared.", token_to_c_string(first));
+    Identifier *id = get_identifier_with_error(scope, t, false);
+    if (!id) return nullptr;
+    if (id->flags & IDENTIFIER_IS_TYPE) return s->type_Type;
+    if (!id->type || (id->flags & IDENTIFIER_BEING_RESOLVED)) {
+        print_error_on_token(t, "'%s' is not fully declared.", token_to_c_string(t));
         return nullptr;
     }
-    return v.type;
+    return id->type;
+}
+
+Identifier *get_type_of_simple_expression(Scope *scope, Token *first, Token *end) {
+    Compiler_State *s = &global_compiler_state;
+    if (!first || first == end) return nullptr;
+    if (!(first->kind & (TOKEN_IDENTIFIER | TOKEN_LITERAL))) {
+        if ((first->kind & TOKEN_BINARY_OPERATOR) && first->op == OP_DOT) print_error_on_token(first, "This is unexpected here.");
+        else print_error_on_token(first, "This is unexpected in this context. Note that only simple expressions are allowed here "
+                                         "(simple literals, identifiers, struct and array dereferences).");
+        return nullptr;
+    }
+    Identifier *type = type_of_operand(scope, first);
+    if (!type) return nullptr;
+    bool literal = first->kind & TOKEN_LITERAL;
+    for (Token *t = first->next; t && t != end;) {
+        if ((t->kind & TOKEN_BINARY_OPERATOR) && t->op == OP_DOT) {
+            Token *member = t->next;
+            if (!member || member == end) {
+                print_error_on_token(t, "Is this '%s' superfluous?", token_to_c_string(t));
+                return nullptr;
+            }
+            if (literal) {
+                print_error_on_token(t, "You cannot dereference a literal from a struct.");
+                return nullptr;
+            }
+            if (!(member->kind & TOKEN_IDENTIFIER)) {
+                print_error_on_token(member, "This is unexpected here.");
+                return nullptr;
+            }
+            Identifier *structure = type->pointer_depth == 1 ? type->leaf_type : type;
+            if (!structure || structure->pointer_depth || !(structure->flags & TYPE_STRUCT) || !structure->member_scope) {
+                print_error_on_token(t, "Type '%s' does not appear to be a struct.", type_to_c_string(type));
+                return nullptr;
+            }
+            Identifier *m = get_identifier_in_scope(structure->member_scope, member->text, member->length);
+            if (!m || (m->flags & IDENTIFIER_CONSTANT && !(m->flags & IDENTIFIER_USING))) {
+                print_error_on_token(member, "Struct '%s' has no member named '%s'.", type_to_c_string(structure), token_to_c_string(member));
+                return nullptr;
+            }
+            type = (m->flags & IDENTIFIER_EMBEDDED_ARRAY) ? type_to_memory_address_of_type(m->type->element_type, 1) : m->type;
+            t = member->next;
+            continue;
+        }
+        if (t->kind & TOKEN_OPEN_BRACKET) {
+            // The index is not evaluated: every element has the same type.
+            if (type->pointer_depth > 0) type = type_to_memory_address_of_type(type->leaf_type, type->pointer_depth - 1);
+            else if (type->flags & IDENTIFIER_STRING_TYPE) type = s->type_u8;
+            else if ((type->flags & TYPE_ARRAY_STRUCT) && type->element_type) type = type->element_type;
+            else {
+                print_error_on_token(t, "Type '%s' is not a memory address, an array or a string.", type_to_c_string(type));
+                return nullptr;
+            }
+            literal = false;
+            t = t->partner ? t->partner->next : nullptr;
+            continue;
+        }
+        if (t->kind & (TOKEN_IDENTIFIER | TOKEN_LITERAL)) {
+            print_error_on_token(t, "Expected an operator but got '%s' instead.", token_to_c_string(t));
+        } else {
+            print_error_on_token(t, "This is unexpected in this context. Note that only simple expressions are allowed here "
+                                    "(simple literals, identifiers, struct and array dereferences).");
+        }
+        return nullptr;
+    }
+    return type;
 }
