@@ -122,7 +122,9 @@ TEST(Compiler_Constants, IntegerTextsAndTheirSizes) {
         bool ok;
         u64 v = string_to_s64(S(c.text), &ok);
         EXPECT_EQ(ok, c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
     }
     EXPECT_EQ(integer_size_for_magnitude(255), 1u);
     EXPECT_EQ(integer_size_for_magnitude(256), 2u);

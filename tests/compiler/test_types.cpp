@@ -143,7 +143,9 @@ TEST(Compiler_Types, ImplicitMixesFollowTheTable) {
         String message = {};
         bool accepted = check_imperfect_types_mix_no_error(d, s, &message);
         EXPECT_EQ(accepted, c.message[0] == 0) << c.destination << " <- " << c.source;
-        if (!accepted) EXPECT_EQ(str(message), c.message) << c.destination << " <- " << c.source;
+        if (!accepted) {
+            EXPECT_EQ(str(message), c.message) << c.destination << " <- " << c.source;
+        }
     }
 }
 
