@@ -355,11 +355,16 @@ static bool parse_struct_body(Struct_Parse *p, Layout *layout, Token *first, Tok
             print_error_on_token(first, "In a struct you can only declare variables and constants. All declarations must end with a ';'.");
             return false;
         }
-        if (t->kind & TOKEN_DIRECTIVE) {
+        bool anonymous_block = token_is(t, "#struct") || token_is(t, "#union");
+        if ((t->kind & TOKEN_DIRECTIVE) && !((is_using || is_as) && anonymous_block)) {
             print_error_on_token(t, "Directive '%s' is unknown or not supported here.", token_to_c_string(t));
             return false;
         }
         if (!(t->kind & (TOKEN_DOLLAR | TOKEN_IDENTIFIER))) {
+            if (anonymous_block) {
+                print_error_on_token(t, is_as ? "#as must be used on variable, non-anonymous struct members." : "#using must be used on non-anonymous struct members.");
+                return false;
+            }
             if ((is_using || is_as) && (t->kind & TOKEN_OPEN_BRACE)) {
                 print_error_on_token(t, is_as ? "#as must be used on variable, non-anonymous struct members." : "#using must be used on non-anonymous struct members.");
             } else {
