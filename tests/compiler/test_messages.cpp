@@ -1,0 +1,60 @@
+// More reports, each at the place it names: the first line of every report
+// (location and message) for mistakes in structs, enums, signatures, types,
+// literals, casts and the lexer.
+#include <gtest/gtest.h>
+#include "compiler_test_util.h"
+
+struct Message_Case {
+    const char *program;
+    const char *location; // LINE:COLUMN
+    const char *message;
+};
+
+static const Message_Case MESSAGE_CASES[] = {
+    {"$S: #struct { #using #union { a: u8; }; };", "1:22", "#using must be used on non-anonymous struct members."},
+    {"$S: #struct { #as $K := 1; };", "1:20", "#as cannot be used on constant struct members."},
+    {"$S: #struct { #as #struct { a: u8; }; };", "1:19", "#as must be used on variable, non-anonymous struct members."},
+    {"$In: #struct { x: u8; };\n$S: #struct { #using i: In; x: u16; };", "2:29", "'x' already exists in this struct. It was brought in by a #using directive."},
+    {"$P: #struct($T: Type) { a: T; };\nx: P.a;", "2:4", "'P' is a polymorphic struct. Did you forget to give it arguments?"},
+    {"P: #struct($T: Type) { a: T; };", "1:1", "A polymorphic struct type must be constant. Did you forget to mark 'P' as constant?"},
+    {"$A := 1", "1:4", "There is no corresponding ';' for this ':'."},
+    {"$A: [2] u8 = [1, 2];\nv: [2] u8;\n$B := #type_of(v);\nw := v[5];", "4:8", "Array type '[2] u8' can only hold up to 2 elements but you are trying to access an element at index 5."},
+    {"#insert 1", "1:1", "Did you forget a ';'?"},
+    {"$f: (a: u32 = ) = {};", "1:13", "Did you forget to specify a value?"},
+    {"$A: [2] u8 = [1, 2] #align();", "1:27", "Did you forget to specify an alignment?"},
+    {"$f: (#copy #foo a: u8) = {};", "1:12", "Directive #foo is either invalid or cannot be used here."},
+    {"$S: #struct { #union 5; };", "1:15", "Expected a block associated with this #union directive."},
+    {"$A := #constant 5;", "1:7", "Expected a call after directive '#constant'."},
+    {"$f: (5: u32) = {};", "1:6", "Expected a parameter name but got '5' instead."},
+    {"$f: (,) = {};", "1:6", "Expected a parameter."},
+    {"$S: #struct { a: u8; };\nv: S;\n$B := v.5;", "3:9", "Expected a struct member but got '5' instead."},
+    {"$A: [3] u8 = [1, 2];\n$S: #struct { e: [2] u8; };\n$V: S = { 5 };", "3:11", "Expected an array literal."},
+    {"$S: #struct { a: u8 b: u8; };", "1:21", "This type does not look correct."},
+    {"$f: (a: u8, ) = {};", "1:11", "Expected a parameter."},
+    {"$P: #struct($T: Type) { a: T; };\nx: P(T = u8, T = u16);", "2:14", "It looks like polymorphic parameter 'T' is already set."},
+    {"$f: () = ;", "1:8", "It looks like you are not assigning anything to this sub-program. @@@ Make an actual error message!!!"},
+    {"$S: #struct { e: [3] u8; };\n$V: S = { [1, 2, 3, 4] };", "2:11", "It looks like you are specifying too many items for this C-style array literal. The maximum is 3."},
+    {"$E: #enum u8 = { $A; };\nx: E.A;", "2:6", "It looks like you are trying to use an enum value as a type."},
+    {"$A: [0] u8 = [];\n$B := A[0];", "2:9", "The constant array you are trying to dereference has only 0 elements but you are trying to access it at index 0."},
+    {"$A: [2] u8 = [1, 2];\n$B := A[-1];", "2:9", "It seems that you are trying to access a constant array at index -1."},
+    {"v: f32;\nw := cast(v, @ u8);", "2:11", "It seems you are trying to cast a value of type 'f32' to type '@ u8'. Only integer values can be cast to a memory address."},
+    {"$A := cast(\"s\", @ u8);", "1:12", "This constant cannot be used as a memory address."},
+    {"v: @ u8;\nw := -v;", "2:6", "Operator '-' must be used on numbers. It looks like you are trying to use it on type '@ u8' instead."},
+    {"#if 1 {} else #if {}", "1:15", "Did you forget to specify a condition for this if statement?"},
+    {"$A := ((", "1:8", "There is no matching ')' for this."},
+    {"$A := ]", "1:7", "There is no matching '[' for this."},
+    {"$A := \"abc", "1:7", "There is no matching '\"' for this."},
+    {"v: f32;\nw := ~v;", "2:6", "You cannot use operator bitwise operators with a number of type f32."},
+    {"$A: u8 = (1 = 2);", "1:13", "You cannot reassign a value to a constant."},
+    {"$S: #struct { a: u8; };\nx: S.;", "2:5", "This looks incomplete."},
+    {"$S: #struct { $T: #struct { a: u8; }; };\nx: S.T.5;", "2:8", "Expected an identifier but got '5' instead."},
+};
+
+TEST(Compiler_Messages, EachMistakeIsNamedWhereItIs) {
+    for (const Message_Case &c : MESSAGE_CASES) {
+        Compile_Result r = compile_text(c.program);
+        ASSERT_FALSE(r.ok) << c.program;
+        std::string expected = std::string("/virtual/main.8:") + c.location + ": error: " + c.message + "\n";
+        EXPECT_EQ(r.errors.substr(0, expected.size()), expected) << c.program;
+    }
+}
