@@ -64,15 +64,33 @@ static void clamp_positions(File *file) {
 
 // [SECTION] Insertion
 
+// Bytes taken from the file's own text (a duplicated line) would shift under
+// an insertion or be freed when the buffer grows: such a `text` is pointed
+// at a copy in `copy`, which the caller frees (nothing to free otherwise).
+static void detach_from_text(File *file, String *text, Allocation *copy) {
+    *copy = {};
+    u8 *buffer = file_text(file);
+    if (!buffer || text->count <= 0 || text->data < buffer || text->data >= buffer + file->text.capacity) return;
+    gp_allocate(copy, (u64)text->count);
+    memcpy(copy->memory, text->data, (size_t)text->count);
+    text->data = (u8 *)copy->memory;
+}
+
 bool editor_insert_text_at(File *file, u64 offset, String text, bool typed) {
     file = file_or_current(file);
     if (!file || offset > file_length(file) || text.count < 0) return false;
     if (text.count == 0) return true;
     u64 count = (u64)text.count;
-    if (!editor_text_reserve(file, count)) return false;
+    Allocation own_copy;
+    detach_from_text(file, &text, &own_copy);
+    if (!editor_text_reserve(file, count)) {
+        gp_free(&own_copy);
+        return false;
+    }
     editor_note_change(file, offset, count);
     u64 cursor_before = file->cursor;
     text_raw_insert(file, offset, text.data, count);
+    gp_free(&own_copy); // nothing when no copy was made
     if (file->cursor > offset) file->cursor += count;
     if (file->selection_anchor > offset) file->selection_anchor += count;
     if (file->previous_cursor > offset) file->previous_cursor += count;
@@ -87,10 +105,14 @@ bool editor_insert_text(File *file, String text, bool typed) {
     file = file_or_current(file);
     if (!file) return false;
     file_update_selection_pointers(file);
+    Allocation own_copy;
+    detach_from_text(file, &text, &own_copy); // the selection's deletion would move it
     if (file_has_flags(file, FILE_SELECTION_ACTIVE) && *file->selection_end > *file->selection_start)
         delete_selection_of(file);
     u64 at = file->cursor;
-    if (!editor_insert_text_at(file, at, text, typed)) return false;
+    bool inserted = editor_insert_text_at(file, at, text, typed);
+    gp_free(&own_copy);
+    if (!inserted) return false;
     file->cursor = at + (u64)text.count;
     if (!file_has_flags(file, FILE_SELECTION_ACTIVE)) file->selection_anchor = file->cursor;
     file_update_selection_pointers(file);

@@ -242,3 +242,34 @@ TEST_F(Editing, CopyFallsBackToTheTokenOnlyWhenAsked) {
     EXPECT_EQ(to_std(text_hooks.get_clipboard_text()), "beta");
     EXPECT_EQ(to_std(dynamic_array_as_string(&text_copied_locally)), "beta");
 }
+
+// Duplicating a line inserts bytes read from the file's own text: they must
+// be taken before the text shifts or moves to a bigger buffer.
+TEST_F(Editing, InsertingBytesOfTheSameText) {
+    std::string long_line(100, 'L');
+    struct Case {
+        std::string text;
+        u64 from, count, at;
+        std::string after;
+    } cases[] = {
+        {"abc\n", 0, 4, 4, "abc\nabc\n"},
+        {"abc\ndef\n", 4, 4, 0, "def\nabc\ndef\n"},  // the source lies after the insertion point
+        {"abcdef", 1, 3, 2, "abbcdcdef"},             // the source spans it
+        {long_line + "\n", 0, 101, 101, long_line + "\n" + long_line + "\n"}, // the text must grow
+    };
+    for (const Case &c : cases) {
+        File *f = open_text(c.text);
+        ASSERT_TRUE(editor_insert_text_at(f, c.at, String{file_text(f) + c.from, (s64)c.count}, false));
+        EXPECT_EQ(text_of(f), c.after) << c.text;
+        editor_undo_file(f);
+        EXPECT_EQ(text_of(f), c.text);
+    }
+    // Replacing a selection with bytes that lie after it.
+    File *f = open_text("one two three");
+    f->selection_anchor = 0;
+    f->cursor = 4;
+    file_set_flags(f, FILE_SELECTION_ACTIVE);
+    file_update_selection_pointers(f);
+    ASSERT_TRUE(editor_insert_text(f, String{file_text(f) + 8, 5}, false));
+    EXPECT_EQ(text_of(f), "threetwo three");
+}
