@@ -299,6 +299,8 @@ const Tokenisation_Hint *get_tokenisation_hint_for_file(File *file) {
 
 const Tokenisation_Hint *file_tokenisation_hint(File *file) {
     if (file->hint_generation != tokenisation_hints_generation) {
+        // Context chunks were found with the old markers.
+        file->context_chunks.count = 0;
         file->hint = get_tokenisation_hint_for_file(file);
         file->hint_generation = tokenisation_hints_generation;
     }

@@ -57,7 +57,8 @@ Tokenisation_Hint *add_a_tokenisation_hint_from(const Tokenisation_Hint_Descript
 void tokenisation_hints_clear();
 // First hint listing the file's lower-cased extension, or null.
 const Tokenisation_Hint *get_tokenisation_hint_for_file(File *file);
-// The same, cached in the record until the hints or the name change.
+// The same, cached in the record until the hints or the name change; a new
+// lookup drops the context chunks found with the old hint.
 const Tokenisation_Hint *file_tokenisation_hint(File *file);
 
 // Core scanner on a raw text: the token at or after `offset` (spaces and tabs

@@ -170,3 +170,42 @@ TEST_F(Colouring, PassRunsOnlyWhenNeeded) {
     EXPECT_EQ(syntax_runs, 3);
     EXPECT_EQ(f->colour_chunks.count, 0u);
 }
+
+// Context chunks hold comment depths found with one hint's markers; another
+// hint (new settings, or a file renamed to another extension) must not
+// resume from them.
+TEST_F(Colouring, ContextChunksAreDroppedWhenTheHintChanges) {
+    add_c_hint();
+    std::string text = "/* never closed\n";
+    while (text.size() < 300000) text += "(* plain words *)\n";
+    File *f = open_text(text, "x.c");
+    u32 depth;
+    u16 literal;
+    editor_compute_syntax_state(f, file_length(f), &depth, &literal);
+    ASSERT_GT(f->context_chunks.count, 0u);
+    EXPECT_EQ(depth, 1u);
+
+    struct Step {
+        const char *name;      // the file's name from here on
+        bool pascal_markers;   // the hints now say "(*" and "*)"
+        u32 depth;
+    } steps[] = {
+        {"x.c", true, 0},   // "(*" opens and "*)" closes: nothing open at the end
+        {"x.c", false, 1},  // back to the C markers
+        {"x.txt", false, 0}, // no hint at all
+    };
+    for (const Step &s : steps) {
+        if (s.pascal_markers) {
+            tokenisation_hints_clear();
+            String ext[] = {S("c")};
+            Tokenisation_Hint_Description d = {ext, 1, S("//"), S("(*"), S("*)"), 0};
+            add_a_tokenisation_hint_from(&d);
+        } else {
+            tokenisation_hints_clear();
+            add_c_hint();
+        }
+        file_set_name(f, S(s.name));
+        editor_compute_syntax_state(f, file_length(f), &depth, &literal);
+        EXPECT_EQ(depth, s.depth) << s.name << (s.pascal_markers ? " (* *)" : " /* */");
+    }
+}
