@@ -158,6 +158,14 @@ void gp_free(Allocation *a) {
 
 static thread_local s32 tmp_cached_slot = -1;
 
+// Workers are never joined and most never unregister; without this their
+// slots would stay taken after they end, and after 127 such threads no
+// thread could get temporary memory again.
+struct Tmp_Slot_Release {
+    ~Tmp_Slot_Release() { tmp_unregister_thread(); }
+};
+static thread_local Tmp_Slot_Release tmp_slot_release;
+
 u32 os_get_thread_id() { return (u32)syscall(SYS_gettid); }
 
 s32 tmp_register_thread() {
@@ -181,6 +189,7 @@ s32 tmp_register_thread() {
         if (!__tmp_allocator.slots[slot].memory) __tmp_allocator.slots[slot].memory = (u8 *)os_allocate_read_write(TMP_SLOT_MEMORY);
         __tmp_allocator.slots[slot].used = 0;
         tmp_cached_slot = slot;
+        (void)&tmp_slot_release; // first use in this thread arms its release at thread exit
         return slot;
     }
 }

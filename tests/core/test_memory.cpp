@@ -488,3 +488,23 @@ TEST(TemporaryMemory, UnregisteredThreadIsGivenASlotInsteadOfCrashing) {
     EXPECT_GE(slot, 1);
     EXPECT_EQ(std::string((const char *)s.data, s.count), "works");
 }
+
+TEST(TemporaryMemory, SlotsOfEndedThreadsAreGivenBack) {
+    // Far more threads than slots, none unregistering itself, as workers do.
+    for (int round = 0; round < 3 * (int)NUM_TMP_SLOTS; round++) {
+        s32 slot = -2;
+        bool formatted = false;
+        std::thread worker([&] {
+            String s = tstring("%d", round);
+            formatted = s.data && std::string((const char *)s.data, s.count) == std::to_string(round);
+            slot = tmp_get_slot();
+        });
+        worker.join();
+        ASSERT_TRUE(formatted) << "thread " << round;
+        ASSERT_GE(slot, 1) << "thread " << round;
+    }
+    u64 taken = __tmp_allocator.occupancy[0] & ~1ull; // slot 0 is the main thread's
+    EXPECT_EQ(taken | __tmp_allocator.occupancy[1], 0u);
+    EXPECT_EQ(tmp_get_slot(), 0);
+}
+
