@@ -143,6 +143,11 @@ s32 get_or_add_file_font(const u8 *path, s64 length) {
     } else {
         index = (s32)file_fonts.count;
         entry = (File_Font *)dynamic_array_add(&file_fonts);
+        // The array may have moved: every name must point into its own record again.
+        for (u32 i = 0; i < file_fonts.count; i++) {
+            Font *f = &get_file_font((s32)i)->font;
+            f->name.data = f->name_buffer;
+        }
     }
     if (!init_font(&entry->font, (u8 *)data.memory, (s64)data.size, path, length)) {
         gp_free(&data);

@@ -4,6 +4,12 @@
 #include "render/render_log.h"
 #include "../test_util.h"
 #include <math.h>
+#include <atomic>
+#include <thread>
+#include <vector>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class Fonts : public ::testing::Test {
   protected:
@@ -373,4 +379,29 @@ TEST_F(Fonts, KerningTableMatchesTheFontAndFollowsTheSize) {
     resize_fonts(35);
     a = get_or_add_glyph(&ui_font_pool, 'A', nullptr, &r), v = get_or_add_glyph(&ui_font_pool, 'V', nullptr, &r);
     EXPECT_NEAR(font_range_get_kerning(r, a, v), at_70 / 2, 0.01f);
+}
+
+TEST_F(Fonts, FileFontNamesStayInTheirOwnRecordsAsTheListGrows) {
+    // Enough distinct files to make the list move to a bigger block.
+    Temp_Dir dir;
+    std::string bytes = read_file_bytes(UI_FONT_PATH);
+    ASSERT_FALSE(bytes.empty());
+    std::vector<std::string> paths;
+    std::vector<s32> indices;
+    for (int i = 0; i < 12; i++) {
+        paths.push_back(dir.file("copy" + std::to_string(i) + ".ttf"));
+        ASSERT_TRUE(write_whole_file(paths.back(), bytes));
+        indices.push_back(get_or_add_file_font((const u8 *)paths.back().data(), (s64)paths.back().size()));
+        ASSERT_GE(indices.back(), 0) << paths.back();
+    }
+    u32 count = file_fonts.count;
+    for (size_t i = 0; i < paths.size(); i++) {
+        Font *f = &get_file_font(indices[i])->font;
+        EXPECT_EQ(f->name.data, f->name_buffer) << i;
+        EXPECT_EQ(std::string((const char *)f->name.data, (size_t)f->name.count), paths[i]);
+        // Found again by name, not loaded a second time.
+        EXPECT_EQ(get_or_add_file_font((const u8 *)paths[i].data(), (s64)paths[i].size()), indices[i]) << i;
+    }
+    EXPECT_EQ(file_fonts.count, count);
+    for (s32 index : indices) free_file_font(index);
 }
