@@ -113,9 +113,15 @@ s32 get_or_add_file_font(const u8 *path, s64 length) {
     }
     memcpy(c_path, path, (size_t)length);
     c_path[length] = 0;
+    // A NUL inside the name would open some other, shorter path.
+    if (memchr(path, 0, (size_t)length)) {
+        render_log(RENDER_LOG_ERROR, "Failed to load '%s'.", c_path);
+        return -1;
+    }
 
     Allocation data = {};
-    int fd = open(c_path, O_RDONLY);
+    // Non-blocking, so that a FIFO by that name cannot hang us in open().
+    int fd = open(c_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
     bool ok = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
     if (ok) {

@@ -405,3 +405,35 @@ TEST_F(Fonts, FileFontNamesStayInTheirOwnRecordsAsTheListGrows) {
     EXPECT_EQ(file_fonts.count, count);
     for (s32 index : indices) free_file_font(index);
 }
+
+TEST_F(Fonts, PathsThatAreNoReadableFileAreRefusedWithoutBlocking) {
+    Temp_Dir dir;
+    std::string fifo = dir.file("pipe.ttf"), empty = dir.file("empty.ttf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(write_whole_file(empty, ""));
+    std::string real_with_tail = std::string(UI_FONT_PATH) + std::string(1, '\0') + "tail";
+    struct { const char *what; std::string path; std::string logged; } cases[] = {
+        {"directory", dir.path, dir.path},
+        {"empty file", empty, empty},
+        {"fifo", fifo, fifo},
+        {"NUL inside", real_with_tail, UI_FONT_PATH}, // would open the font before the NUL
+    };
+    for (auto &c : cases) {
+        // A reader blocked in open() on the FIFO is released after a while
+        // by opening its other end; a correct load never needs that.
+        std::atomic<bool> returned{false}, had_to_release{false};
+        std::thread releaser([&] {
+            for (int i = 0; i < 100 && !returned; i++) usleep(50000);
+            if (returned) return;
+            had_to_release = true;
+            int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) close(fd);
+        });
+        s32 index = get_or_add_file_font((const u8 *)c.path.data(), (s64)c.path.size());
+        returned = true;
+        releaser.join();
+        EXPECT_LT(index, 0) << c.what;
+        EXPECT_FALSE(had_to_release) << c.what << ": loading blocked";
+        EXPECT_EQ(std::string(render_last_log_message()), "Failed to load '" + c.logged + "'.") << c.what;
+    }
+}
