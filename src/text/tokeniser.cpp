@@ -147,6 +147,11 @@ s64 tokenise_previous(const u8 *text, u64 length, u64 offset, const Tokenisation
         while (pos > 0 && (text[pos - 1] == ' ' || text[pos - 1] == '\t')) pos--;
         if (pos == 0) return -1;
         u8 c = text[pos - 1];
+        if (c == '\r' && pos < length && text[pos] == '\n') {
+            // `offset` splits a CR LF, a token that ends past it.
+            pos--;
+            continue;
+        }
         if (c == '\n' || c == '\r') {
             bool pair = c == '\n' && pos >= 2 && text[pos - 2] == '\r';
             out->offset = pos - (pair ? 2 : 1);

@@ -146,6 +146,18 @@ TEST(Tokeniser, BackwardScanMatchesForward) {
         for (s64 start; (start = tokenise_previous((const u8 *)t.data(), t.size(), at, h, &token)) >= 0; at = (u64)start)
             bw.insert(bw.begin(), {t.substr(token.offset, token.length), token.type});
         ASSERT_EQ(bw, fw) << testing::PrintToString(t);
+        // From any offset, the previous token is the last forward token that
+        // ends at or before it (also from the middle of a CR LF).
+        std::vector<Editor_Token> fw_tokens;
+        for (s64 next, from = 0; (next = tokenise_next((const u8 *)t.data(), t.size(), (u64)from, h, &token)) >= 0; from = next)
+            fw_tokens.push_back(token);
+        for (u64 o = 0; o <= t.size(); o++) {
+            s64 expected = -1;
+            for (const Editor_Token &e : fw_tokens)
+                if (e.offset + e.length <= o) expected = (s64)e.offset;
+            ASSERT_EQ(tokenise_previous((const u8 *)t.data(), t.size(), o, h, &token), expected)
+                << testing::PrintToString(t) << " @" << o;
+        }
         // Every offset inside a token finds that token.
         u64 covered = 0;
         for (const Tok &tok : fw) {
