@@ -144,7 +144,7 @@ bool platform_create_window(const char *title, u32 width, u32 height) {
 
 void platform_set_window_icon(String directory) {
     if (!window.handle) return;
-    const char *path = tcstring("%.*s/LOGO", (int)directory.count, (const char *)directory.data);
+    const char *path = to_tmp_c_string(string_concat2("%/LOGO", directory)); // no budget: deep directories fit
     int fd = open(path, O_RDONLY);
     if (fd < 0) return;
     struct stat st;
@@ -243,23 +243,37 @@ void platform_set_window_title(const char *title) {
 }
 
 // [SECTION] Clipboard
+// Clipboard texts can be far larger than a thread's 10 MiB of temporary
+// memory, so they never pass through it: the copies live in general-purpose
+// allocations kept until the next call.
+
+static Allocation clipboard_read_copy;
 
 String platform_get_clipboard_text() {
-    if (window.handle) {
-        const char *text = glfwGetClipboardString(window.handle);
-        if (!text) return {};
-        return tcopy_string(S(text));
-    }
-    return tcopy_string(gp_memory_to_string(headless_clipboard));
+    if (!window.handle) return gp_memory_to_string(headless_clipboard);
+    const char *text = glfwGetClipboardString(window.handle);
+    gp_free(&clipboard_read_copy);
+    u64 n = text ? strlen(text) : 0;
+    if (!n) return {};
+    gp_allocate(&clipboard_read_copy, n);
+    memcpy(clipboard_read_copy.memory, text, n);
+    return gp_memory_to_string(clipboard_read_copy);
 }
 
 void platform_set_clipboard_text(String text) {
+    u64 n = text.count > 0 ? (u64)text.count : 0;
     if (window.handle) {
-        glfwSetClipboardString(window.handle, to_tmp_c_string(text));
+        // The window system wants a NUL-terminated text.
+        Allocation c_text;
+        gp_allocate(&c_text, n + 1);
+        if (n) memcpy(c_text.memory, text.data, n);
+        ((char *)c_text.memory)[n] = 0;
+        glfwSetClipboardString(window.handle, (const char *)c_text.memory);
+        gp_free(&c_text);
         return;
     }
     gp_free(&headless_clipboard);
-    if (text.count <= 0) return;
-    gp_allocate(&headless_clipboard, (u64)text.count);
-    memcpy(headless_clipboard.memory, text.data, (size_t)text.count);
+    if (!n) return;
+    gp_allocate(&headless_clipboard, n);
+    memcpy(headless_clipboard.memory, text.data, n);
 }

@@ -114,5 +114,6 @@ void platform_present(bool vsync);
 void platform_set_window_title(const char *title);
 
 // Clipboard: the window system's when a window exists, an in-memory one when headless.
-String platform_get_clipboard_text(); // temporary memory
+// The text read stays valid until the next get or set.
+String platform_get_clipboard_text();
 void platform_set_clipboard_text(String text);
