@@ -31,7 +31,10 @@ void resize_fonts(u32 pixel_size) {
 
 u32 font_pixel_size_for_setting(f32 *setting, u32 monitor_height) {
     if (!(*setting >= MIN_FONT_SIZE)) *setting = MIN_FONT_SIZE; // NaN too
-    return (u32)((f32)monitor_height * *setting / FONT_SIZE_THAT_FILLS_THE_WHOLE_HEIGHT);
+    f32 pixels = (f32)monitor_height * *setting / FONT_SIZE_THAT_FILLS_THE_WHOLE_HEIGHT;
+    // No glyph taller than the font map can be drawn; the bound also keeps
+    // the conversion defined for a huge (or infinite) setting.
+    return pixels < (f32)FONT_MAP_SIDE ? (u32)pixels : FONT_MAP_SIDE;
 }
 
 void handle_screen_resolution_change(f32 *font_size_setting, u32 monitor_height) {
@@ -49,7 +52,7 @@ String fonts_executable_directory();
 
 void maybe_set_new_font_pool(Custom_Font_Entry *entries, u32 count, Font_Pool *pool, u32 size) {
     font_pool_remove_ranges(pool);
-    pool->size = size;
+    pool->size = size < FONT_MAP_SIDE ? size : FONT_MAP_SIDE; // larger glyphs could never be drawn
     for (u32 i = 0; i < count; i++) {
         Custom_Font_Entry *e = &entries[i];
         String name = e->font;

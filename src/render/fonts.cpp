@@ -15,6 +15,7 @@ Font_Pool ui_font_pool, code_font_pool, icons_font_pool;
 u64 glyphs_dropped_map_full;
 u64 font_map_uploads;
 static bool map_full_reported;
+static bool oversize_reported;
 
 const Colour default_ui_theme[9] = {
     {0, 0.02f, 0.05f, 1}, {0, 0.065f, 0.14f, 1}, {0.8f, 0.8f, 0.8f, 1}, {0, 0, 0, 1},      {1, 1, 1, 1},
@@ -259,6 +260,7 @@ void reset_glyph_packer(u32 row_height) {
     glyph_packer.y = 1;
     glyph_packer.row_height = row_height;
     map_full_reported = false;
+    oversize_reported = false;
 }
 
 bool pack_glyph(Vector4 *out_rectangle, u32 width, u32 height, const u8 *bitmap, u32 *out_x, u32 *out_y) {
@@ -306,6 +308,18 @@ static void rasterise_glyph(Font_Range *range, Glyph *g) {
     u32 w = x1 > x0 ? (u32)(x1 - x0) : 0, h = y1 > y0 ? (u32)(y1 - y0) : 0;
     g->width = (f32)w;
     g->height = (f32)h;
+
+    // A bitmap the map could never hold (a damaged font, an absurd size) is
+    // not rasterised at all: it would cost gigabytes for nothing.
+    if (w + 2 > FONT_MAP_SIDE || h + 2 > FONT_MAP_SIDE) {
+        g->width = g->height = 0;
+        if (!oversize_reported) {
+            render_log(RENDER_LOG_ERROR, "A glyph of %u x %u pixels from '%s' cannot fit the font map: it is drawn blank.",
+                       w, h, (const char *)range->font.name_buffer);
+            oversize_reported = true;
+        }
+        return;
+    }
 
     Allocation bitmap = {};
     if (w && h) {

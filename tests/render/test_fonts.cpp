@@ -319,6 +319,8 @@ TEST_F(Fonts, FontSizeSettingIsClampedBeforeThePixelSize) {
     struct { f32 setting, expected_setting; u32 height, pixels; } cases[] = {
         {10, 13.5f, 1000, 13}, {13.5f, 13.5f, 2000, 27}, {20, 20, 1080, 21}, {-5, 13.5f, 1000, 13},
         {NAN, 13.5f, 1000, 13},
+        // Sizes no glyph map could hold stop at its side, even an infinite one.
+        {1e30f, 1e30f, 1000, FONT_MAP_SIDE}, {INFINITY, INFINITY, 2160, FONT_MAP_SIDE}, {1e30f, 1e30f, 0, 0},
     };
     for (auto &c : cases) {
         f32 s = c.setting;
@@ -360,6 +362,9 @@ TEST_F(Fonts, CustomPoolsSkipMissingFilesAndKeepTheRest) {
     EXPECT_EQ(pool.num_ranges, 1);
     EXPECT_EQ(pool.num_ranges_set_up, 3);
     EXPECT_NE(get_or_add_glyph(&pool, 0x431, nullptr, &range), nullptr);
+    // A size beyond the font map is held at its side.
+    maybe_set_new_font_pool(one, 1, &pool, 100000);
+    EXPECT_EQ(pool.size, FONT_MAP_SIDE);
 }
 
 TEST_F(Fonts, KerningTableMatchesTheFontAndFollowsTheSize) {
@@ -435,5 +440,59 @@ TEST_F(Fonts, PathsThatAreNoReadableFileAreRefusedWithoutBlocking) {
         EXPECT_LT(index, 0) << c.what;
         EXPECT_FALSE(had_to_release) << c.what << ": loading blocked";
         EXPECT_EQ(std::string(render_last_log_message()), "Failed to load '" + c.logged + "'.") << c.what;
+    }
+}
+
+// DejaVu Sans with its line height in the horizontal header set to one unit,
+// so that every glyph scales to tens of thousands of pixels.
+static std::string font_with_a_one_unit_line() {
+    std::string f = read_file_bytes(UI_FONT_PATH);
+    if (f.size() < 12) return "";
+    auto u16_at = [&](size_t o) { return (u32)(u8)f[o] << 8 | (u8)f[o + 1]; };
+    auto u32_at = [&](size_t o) { return u16_at(o) << 16 | u16_at(o + 2); };
+    for (u32 i = 0; i < u16_at(4); i++) {
+        size_t record = 12 + (size_t)i * 16;
+        if (f.compare(record, 4, "hhea") != 0) continue;
+        size_t hhea = u32_at(record + 8);
+        const char patched[] = {0, 1, 0, 0}; // ascent 1, descent 0
+        f.replace(hhea + 4, 4, patched, 4);
+        return f;
+    }
+    return "";
+}
+
+TEST_F(Fonts, GlyphsTooBigForTheMapAreBlankAndNeverRasterised) {
+    static std::string damaged = font_with_a_one_unit_line(); // the face points into it
+    ASSERT_FALSE(damaged.empty());
+    Font bad;
+    ASSERT_TRUE(init_font(&bad, (const u8 *)damaged.data(), (s64)damaged.size(), (const u8 *)"damaged.ttf", 11));
+    static Font_Pool damaged_pool;
+    init_font_pool(&damaged_pool, 35);
+    add_range_to_pool(&damaged_pool, &bad, 0, 127);
+    struct { const char *what; Font_Pool *pool; u32 resize_to; } cases[] = {
+        {"damaged line height", &damaged_pool, 0},
+        {"size far beyond the map", &code_font_pool, 20000},
+    };
+    for (auto &c : cases) {
+        if (c.resize_to) resize_fonts(c.resize_to);
+        reset_glyph_packer(40);
+        u64 uploads = font_map_uploads, dropped = glyphs_dropped_map_full;
+        Glyph *w = glyph(c.pool, 'W');
+        ASSERT_NE(w, nullptr) << c.what;
+        EXPECT_EQ(w->width, 0) << c.what;
+        EXPECT_EQ(w->height, 0) << c.what;
+        EXPECT_GT(w->advance, 1000) << c.what << ": the layout keeps the real advance";
+        EXPECT_EQ(font_map_uploads, uploads) << c.what;
+        EXPECT_EQ(glyphs_dropped_map_full, dropped) << c.what << ": the map itself is not full";
+        EXPECT_NE(strstr(render_last_log_message(), "cannot fit the font map"), nullptr) << render_last_log_message();
+        // Small glyphs still go to the map afterwards.
+        if (c.pool == &code_font_pool) {
+            resize_fonts(35);
+            EXPECT_GT(glyph(c.pool, 'W')->width, 0);
+            EXPECT_EQ(font_map_uploads, uploads + 1);
+        }
+        prepare_frame();
+        draw_text((const u8 *)"WW", 2, c.pool, ANCHOR_TOP_LEFT, 0, 0, white);
+        EXPECT_EQ(count_glyph_quads(), c.pool == &code_font_pool ? 2u : 0u) << c.what;
     }
 }
