@@ -104,8 +104,8 @@ int format_into(char *buffer, int size, const char *format, ...) {
 
 // `amount` counts millions; large ones read better as billions.
 String money_to_string(s64 amount, bool is_signed) {
-    s64 magnitude = amount < 0 ? -amount : amount;
-    if (magnitude > 999) {
+    // Compared on both sides: negating the most negative amount would overflow.
+    if (amount > 999 || amount < -999) {
         f32 billions = (f32)amount / 1000.0f;
         return is_signed ? tstring_small("$%+'.1fB", (double)billions) : tstring_small("$%'.1fB", (double)billions);
     }

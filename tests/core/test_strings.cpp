@@ -43,6 +43,12 @@ TEST(Strings, MoneyAndSizeHelpers) {
     for (const Case &c : cases) {
         EXPECT_EQ(str(money_to_string(c.amount, c.is_signed)), c.expected) << c.amount;
     }
+    // The extremes of the amount still print as signed billions.
+    for (s64 extreme : {INT64_MIN, INT64_MAX}) {
+        std::string text = str(money_to_string(extreme, true));
+        EXPECT_EQ(text.rfind(extreme < 0 ? "$-9,223,37" : "$+9,223,37", 0), 0u) << text;
+        EXPECT_EQ(text.back(), 'B') << text;
+    }
     // The C-text variant compares without taking the absolute value.
     EXPECT_STREQ(money_to_c_string(-1500, false), "$-1,500M");
     EXPECT_STREQ(money_to_c_string(1500, true), "$+1.5B");
