@@ -7,26 +7,17 @@
 
 void (*fonts_resized_hook)();
 
+void reset_glyph_packer_to_fit_pools() {
+    f32 tallest = fmaxf(ui_font_pool.max_glyph_height,
+                        fmaxf(code_font_pool.max_glyph_height, icons_font_pool.max_glyph_height));
+    reset_glyph_packer((u32)ceilf(tallest));
+}
+
 void resize_fonts(u32 pixel_size) {
     Font_Pool *pools[] = {&ui_font_pool, &code_font_pool, &icons_font_pool};
-    f32 tallest = 0;
-    for (Font_Pool *pool : pools) {
-        pool->size = pixel_size;
-        pool->line_height = pool->max_glyph_width = pool->max_glyph_height = 0;
-        for (u32 i = 0; i < pool->num_ranges; i++) {
-            Font_Range *r = &pool->ranges[i];
-            reset_font_range(r);
-            Font *f = &r->font;
-            r->scale = (f32)pixel_size / (f->ascent - f->descent);
-            r->scaled_ascent = f->ascent * r->scale;
-            pool->line_height = fmaxf(pool->line_height, r->scale * (f->ascent - f->descent + f->line_gap));
-            pool->max_glyph_width = fmaxf(pool->max_glyph_width, r->scale * f->bounding_box_width);
-            pool->max_glyph_height = fmaxf(pool->max_glyph_height, r->scale * f->bounding_box_height);
-        }
-        tallest = fmaxf(tallest, pool->max_glyph_height);
-    }
+    for (Font_Pool *pool : pools) font_pool_set_size(pool, pixel_size);
     // Rows are as tall as the tallest glyph the new size can make.
-    reset_glyph_packer((u32)ceilf(tallest));
+    reset_glyph_packer_to_fit_pools();
 }
 
 u32 font_pixel_size_for_setting(f32 *setting, u32 monitor_height) {

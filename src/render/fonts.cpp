@@ -245,6 +245,15 @@ f32 font_range_get_kerning(Font_Range *range, Glyph *previous, Glyph *glyph) {
     return *k;
 }
 
+void font_pool_set_size(Font_Pool *pool, u32 size) {
+    pool->size = size;
+    pool->line_height = pool->max_glyph_width = pool->max_glyph_height = 0;
+    for (u32 i = 0; i < pool->num_ranges; i++) {
+        reset_font_range(&pool->ranges[i]);
+        compute_range_metrics(pool, &pool->ranges[i]);
+    }
+}
+
 void reset_font_pool(Font_Pool *pool) {
     for (u32 i = 0; i < pool->num_ranges; i++) reset_font_range(&pool->ranges[i]);
 }

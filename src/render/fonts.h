@@ -149,6 +149,8 @@ void init_font_pool(Font_Pool *pool, u32 size);
 void add_range_to_pool(Font_Pool *pool, Font *font, u32 first, u32 last);
 void reset_font_range(Font_Range *range);
 void reset_font_pool(Font_Pool *pool);
+// A new pixel size: glyph caches emptied, scales and pool maxima recomputed.
+void font_pool_set_size(Font_Pool *pool, u32 size);
 void font_pool_remove_ranges(Font_Pool *pool);
 Glyph *get_or_add_glyph(Font_Pool *pool, u32 code_point, Font_Range *preferred, Font_Range **out_range);
 // Kerning between two glyphs of one range, in pixels.
@@ -178,6 +180,8 @@ inline void draw_text(String s, Font_Pool *pool, u32 flags, f32 x, f32 y, Colour
 // [SECTION] Sizes and custom pools
 
 void resize_fonts(u32 pixel_size);
+// Starts the packer over with rows as tall as the three pools' tallest glyph.
+void reset_glyph_packer_to_fit_pools();
 // The pixel size for a font size setting (thousandths of the screen height).
 u32 font_pixel_size_for_setting(f32 *setting, u32 monitor_height);
 void handle_screen_resolution_change(f32 *font_size_setting, u32 monitor_height);

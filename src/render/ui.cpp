@@ -2,7 +2,6 @@
 #include "render/ui.h"
 #include "render/fonts.h"
 #include "render/icons.h"
-#include <math.h>
 
 Dynamic_Array ui_elements;
 u8 ui_layer_in_focus;
@@ -26,9 +25,7 @@ void ui_build_font_pools() {
     add_range_to_pool(&code_font_pool, &code_latin_font, 0xFFFD, 0xFFFD);
     init_font_pool(&icons_font_pool, DEFAULT_FONT_POOL_SIZE);
     add_range_to_pool(&icons_font_pool, &icons_font, 0, 127);
-    f32 tallest = fmaxf(ui_font_pool.max_glyph_height,
-                        fmaxf(code_font_pool.max_glyph_height, icons_font_pool.max_glyph_height));
-    reset_glyph_packer((u32)ceilf(tallest));
+    reset_glyph_packer_to_fit_pools();
 }
 
 bool ui_init(Window *w) {
