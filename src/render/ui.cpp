@@ -75,7 +75,7 @@ void ui_do_not_stop_after_current_frame() { ui_flags |= UI_ANOTHER_FRAME; }
 
 u64 make_ui_element_id(u32 index, const char *name, u32 name_length) {
     u64 bytes = 0;
-    memcpy(&bytes, name, name_length < 8 ? name_length : 8);
+    if (name && name_length) memcpy(&bytes, name, name_length < 8 ? name_length : 8);
     return bytes << 32 | index;
 }
 

@@ -145,6 +145,7 @@ TEST_F(Ui, ElementIdentity) {
     // Only the first four name bytes reach the id.
     EXPECT_EQ(make_ui_element_id(1, "scroll_a"), make_ui_element_id(1, "scroll_b"));
     EXPECT_NE(make_ui_element_id(1, "tabs"), make_ui_element_id(2, "tabs"));
+    EXPECT_EQ(make_ui_element_id(3, nullptr, 0), 3u); // no name: the index alone
     Ui_Element *e = get_or_add_ui_element(42, UI_CHECK_BOX);
     EXPECT_TRUE(e->is_new);
     e->check_box.checked = 1;
