@@ -185,8 +185,12 @@ s64 tokenise_at(const u8 *text, u64 length, u64 offset, const Tokenisation_Hint 
     out->pad = 0;
     if (!text || length == 0 || offset > length) return -1;
     u64 start = run_start_before(text, offset);
-    // The middle of a CR LF belongs to that token.
-    if (start > 0 && start < length && text[start - 1] == '\r' && text[start] == '\n') start--;
+    // A line break just before the run may be the token that ends at
+    // `offset`; the middle of a CR LF belongs to that token too.
+    if (start > 0 && (text[start - 1] == '\n' || text[start - 1] == '\r')) {
+        start--;
+        if (text[start] == '\n' && start > 0 && text[start - 1] == '\r') start--;
+    }
     Editor_Token token, best;
     best.type = TOKEN_NONE;
     u64 at = start;

@@ -157,6 +157,15 @@ TEST(Tokeniser, BackwardScanMatchesForward) {
                 if (e.offset + e.length <= o) expected = (s64)e.offset;
             ASSERT_EQ(tokenise_previous((const u8 *)t.data(), t.size(), o, h, &token), expected)
                 << testing::PrintToString(t) << " @" << o;
+            // The token at an offset: the one starting there, else the one
+            // holding the byte before it.
+            s64 at_expected = -1;
+            for (const Editor_Token &e : fw_tokens) {
+                if (e.offset == o) at_expected = (s64)e.offset;
+                else if (at_expected < 0 && e.offset < o && o <= e.offset + e.length) at_expected = (s64)e.offset;
+            }
+            ASSERT_EQ(tokenise_at((const u8 *)t.data(), t.size(), o, h, &token), at_expected)
+                << testing::PrintToString(t) << " @" << o;
         }
         // Every offset inside a token finds that token.
         u64 covered = 0;
@@ -191,6 +200,12 @@ TEST(Tokeniser, TokenAtOffset) {
             EXPECT_EQ(t.substr(token.offset, token.length), c.token) << c.offset;
         }
     }
+    // Before indentation: the line break that ends there.
+    std::string indented = "a\n  b";
+    Editor_Token token;
+    EXPECT_EQ(tokenise_at((const u8 *)indented.data(), indented.size(), 2, nullptr, &token), 1);
+    EXPECT_EQ(token.type, TOKEN_NEW_LINE);
+    EXPECT_EQ(tokenise_at((const u8 *)indented.data(), indented.size(), 3, nullptr, &token), -1);
 }
 
 TEST(Tokeniser, TokenArrayWalks) {
