@@ -92,18 +92,6 @@ static void resize_fonts_if_the_monitor_changed() {
     handle_screen_resolution_change(&global_font_size_setting, height);
 }
 
-// Steps 6 to 9 of a frame: build it, then present it. A minimised window
-// (zero-sized framebuffer) draws and presents nothing.
-static void build_and_present_frame(u64 frame_start) {
-    if (window.width == 0 || window.height == 0) return;
-    prepare_frame();
-    ui_begin_frame();
-    draw_and_update_editor(0, 0, (f32)window.width, (f32)window.height);
-    ui_end_frame();
-    bool vsync = frame_start - last_time_we_asked_to_disable_vsync > VSYNC_DISABLED_MICROSECONDS;
-    swap_buffers(vsync);
-}
-
 int main() {
     // 1. The window system and its cursors.
     platform_init();

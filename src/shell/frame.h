@@ -6,6 +6,15 @@
 
 void draw_and_update_editor(f32 x, f32 y, f32 width, f32 height);
 
+// One frame from its start to the present: begin the renderer and UI frames,
+// run the frame driver, end the UI frame and present. A minimised window
+// (zero-sized framebuffer) draws nothing and asks for no further frame.
+void build_and_present_frame(u64 frame_start);
+// Vertical sync is on only once the last activity is more than half a second
+// older than the frame's start; activity stamped during the frame (after its
+// start) keeps it off.
+bool frame_wants_vsync(u64 frame_start, u64 last_activity);
+
 // The font size setting in thousandths of the monitor height; raised to
 // MIN_FONT_SIZE when fonts are resized. The custom layer will own it.
 extern f32 global_font_size_setting;

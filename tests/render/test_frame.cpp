@@ -88,3 +88,34 @@ TEST(Frame, AZeroSizedWindowBuildsNothingVisible) {
     }
     EXPECT_LT(ink.glyphs, 60u);
 }
+
+TEST(Frame, VerticalSyncOnlyAfterHalfASecondWithoutActivity) {
+    const u64 start = 50000000; // 50 s of monotonic time
+    struct { u64 last_activity; bool vsync; } cases[] = {
+        {0, true},                    // never any activity
+        {start - 500001, true},
+        {start - 500000, false},      // exactly half a second: still off
+        {start - 1000, false},
+        {start, false},
+        {start + 2000, false},        // stamped during this frame, after it started
+        {start + 10000000, false},
+    };
+    for (auto &c : cases) EXPECT_EQ(frame_wants_vsync(start, c.last_activity), c.vsync) << c.last_activity;
+}
+
+TEST(Frame, AMinimisedWindowDrawsNothingAndLetsTheLoopSleep) {
+    ASSERT_TRUE(load_test_fonts_and_frame());
+    struct { u32 w, h; bool drawn; } cases[] = {{0, 0, false}, {640, 0, false}, {0, 480, false}, {640, 480, true}};
+    for (auto &c : cases) {
+        memset(&window, 0, sizeof window);
+        window.width = c.w;
+        window.height = c.h;
+        ui_window = &window;
+        renderer_init_headless(c.w, c.h);
+        prepare_frame();
+        ui_do_not_stop_after_current_frame(); // as a typing frame before would have
+        build_and_present_frame(os_get_time_microseconds());
+        EXPECT_FALSE(ui_flags & UI_ANOTHER_FRAME) << c.w << "x" << c.h;
+        EXPECT_EQ(renderer_quad_instances.count > 0, c.drawn) << c.w << "x" << c.h;
+    }
+}
