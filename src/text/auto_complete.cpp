@@ -67,8 +67,9 @@ u64 auto_complete_text_before_cursor(File *file) {
 
     Auto_Complete_Context context = {};
     Editor_Token accessor, object;
+    // Tokens, not bytes: "obj. po" is the same context as "obj.po", as it is
+    // for the candidates.
     if (editor_get_previous_token(file, prefix_token.offset, &accessor) >= 0 &&
-        accessor.offset + accessor.length == prefix_token.offset &&
         (string_equal(token_text(text, accessor), S(".")) || string_equal(token_text(text, accessor), S("->"))) &&
         editor_get_previous_token(file, accessor.offset, &object) >= 0 && object.type == TOKEN_WORD) {
         context.accessor = token_text(text, accessor);

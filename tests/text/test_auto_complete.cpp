@@ -70,6 +70,9 @@ TEST_F(Auto_Complete, MemberContextNarrowsCandidates) {
         // Another object or operator is no member candidate: plain common prefix.
         {"other.position; obj.po|; pointer", "other.position; obj.po; pointer"},
         {"obj->position; obj.po|; potion", "obj->position; obj.po; potion"},
+        // Spaces between the tokens do not change the context.
+        {"obj . position; obj. po|; pointer potato", "obj . position; obj. position; pointer potato"},
+        {"obj->position; obj -> po|; pointer", "obj->position; obj -> position; pointer"},
         // No member candidate at all: the ordinary completion.
         {"obj.po| position", "obj.position position"},
     };
