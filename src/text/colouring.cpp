@@ -46,14 +46,22 @@ void editor_set_text_colour(File *file, u64 offset, u64 length, Colour colour) {
     if (length > 0xFFFFFFFFull) length = 0xFFFFFFFFull;
     s64 nearest = get_colour_chunk_closest_to_offset(file, offset);
     Colour_Chunk *chunks = (Colour_Chunk *)file->colour_chunks.data;
-    if (nearest >= 0 && chunks[nearest].offset == offset && chunks[nearest].length == length) return;
-    u16 index = palette_index_of(file, colour);
-    // Insert past every chunk with a smaller or equal offset so ties keep
-    // their order and the array stays sorted.
+    u32 count = file->colour_chunks.count;
+    // The new chunk goes before the nearest one unless that starts earlier.
     u32 at = nearest < 0 ? 0 : (u32)nearest;
-    if (nearest >= 0 && chunks[at].offset <= offset) at++;
-    while (at < file->colour_chunks.count && chunks[at].offset <= offset) at++;
+    if (nearest >= 0 && chunks[at].offset == offset) {
+        // Several chunks may start here; a range coloured before keeps its
+        // first colour whichever of them was nearest.
+        while (at > 0 && chunks[at - 1].offset == offset) at--;
+        for (u32 i = at; i < count && chunks[i].offset == offset; i++)
+            if (chunks[i].length == length) return;
+    } else if (nearest >= 0 && chunks[at].offset < offset) {
+        at++;
+    }
+    // Of several chunks at the same distance the halving may pick a later one.
+    while (at < count && chunks[at].offset < offset) at++;
     while (at > 0 && chunks[at - 1].offset > offset) at--;
+    u16 index = palette_index_of(file, colour);
     Colour_Chunk *chunk = (Colour_Chunk *)dynamic_array_insert(&file->colour_chunks, at);
     chunk->offset = offset;
     chunk->length = (u32)length;

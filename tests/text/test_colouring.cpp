@@ -36,6 +36,35 @@ TEST_F(Colouring, ChunksStaySortedAndTheFirstColourWins) {
     EXPECT_EQ(memcmp(dynamic_array_get(&f->palette, c[0].palette_index), &RED, sizeof(Colour)), 0);
 }
 
+// Chunks that start together: a range coloured again keeps its first colour
+// whichever of them is nearest, and a new length goes before the others.
+TEST_F(Colouring, ChunksStartingAtTheSameOffset) {
+    const Colour GREEN = {0, 1, 0, 1};
+    struct Set {
+        u64 offset, length;
+        Colour colour;
+    } sets[] = {{10, 3, BLUE}, {10, 5, RED}, {10, 5, GREEN}, {10, 3, GREEN}, {4, 2, GREEN}, {10, 8, GREEN}};
+    struct Expected {
+        u64 offset, length;
+        const Colour *colour;
+    } expected[] = {{4, 2, &GREEN}, {10, 8, &GREEN}, {10, 5, &RED}, {10, 3, &BLUE}};
+    // Also with many chunks before and after, where the nearest is found by halving.
+    for (u64 filler : {0, 40}) {
+        File *f = open_text(std::string(300, 'x'));
+        for (u64 i = 0; i < filler; i++) editor_set_text_colour(f, i < filler / 2 ? 200 + i : i - filler / 2, 1, RED);
+        for (const Set &s : sets) editor_set_text_colour(f, s.offset + 100, s.length, s.colour);
+        Colour_Chunk *c = (Colour_Chunk *)f->colour_chunks.data;
+        u32 first = 0;
+        while (first < f->colour_chunks.count && c[first].offset < 104) first++;
+        ASSERT_EQ(f->colour_chunks.count, filler + ARRAY_COUNT(expected));
+        for (u32 i = 0; i < ARRAY_COUNT(expected); i++) {
+            EXPECT_EQ(c[first + i].offset, expected[i].offset + 100) << i;
+            EXPECT_EQ(c[first + i].length, expected[i].length) << i;
+            EXPECT_EQ(memcmp(dynamic_array_get(&f->palette, c[first + i].palette_index), expected[i].colour, sizeof(Colour)), 0) << i;
+        }
+    }
+}
+
 TEST_F(Colouring, ClosestChunk) {
     File *f = open_text(std::string(1000, 'x'));
     EXPECT_EQ(get_colour_chunk_closest_to_offset(f, 3), -1);
