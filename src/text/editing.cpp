@@ -221,8 +221,9 @@ void set_cursor_at_column(File *file, u64 column, Editor_Token *first_token, Edi
     if (!file) return;
     u8 *text = file_text(file);
     u64 length = file_length(file);
-    u64 line_start = first_token && first_token < end_token ? get_line_start(text, first_token->offset) : file->cursor;
-    if (!first_token || first_token >= end_token) line_start = get_line_start(text, line_start);
+    u64 from = first_token && first_token < end_token ? first_token->offset : file->cursor;
+    if (from > length) from = length; // tokens of a text that has since shrunk
+    u64 line_start = get_line_start(text, from);
     u64 limit = get_line_end(text, length, line_start);
     for (Editor_Token *t = first_token; t && t < end_token; t++)
         if (t->type == TOKEN_NEW_LINE && t->offset >= line_start && t->offset < limit) limit = t->offset;

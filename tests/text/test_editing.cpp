@@ -201,6 +201,15 @@ TEST_F(Editing, ColumnsCountCharacters) {
     }
 }
 
+// Tokens from a text that has since shrunk must not lead past its end.
+TEST_F(Editing, ColumnFromStaleTokensStaysInTheText) {
+    File *f = open_text("ab\ncd");
+    Editor_Token stale[2] = {{1ull << 40, 3, TOKEN_WORD, 0}, {(1ull << 40) + 3, 1, TOKEN_NEW_LINE, 0}};
+    set_cursor_at_column(f, 1, stale, stale + 2);
+    EXPECT_LE(f->cursor, file_length(f));
+    EXPECT_EQ(f->cursor, 4u); // column 1 of the last line
+}
+
 TEST_F(Editing, AlignmentPadsAndIsUndoneAndLeftOutOfTheMirror) {
     File *f = open_text("a = 1\nlong_name = 2\nxy = 3\nno equals\n");
     // Select all three lines, cursor on the '=' of the first.
