@@ -20,23 +20,26 @@ void split_command_line(String bytes, Dynamic_Array *args) {
     }
 }
 
+// The bytes the arguments point into. A command line can carry megabytes,
+// too much to copy through temporary memory beside the joined text.
+static Dynamic_Array command_line_bytes;
+
 bool read_command_line(Dynamic_Array *args, const char *path) {
     dynamic_array_init(args, sizeof(String));
     int fd = open(path, O_RDONLY);
     if (fd < 0) return false;
+    dynamic_array_free(&command_line_bytes);
     // /proc files report no size: read until the end, growing as needed.
-    Dynamic_Array bytes;
-    dynamic_array_init(&bytes, 1, 4096);
+    Dynamic_Array *bytes = &command_line_bytes;
+    dynamic_array_init(bytes, 1, 4096);
     for (;;) {
-        if (bytes.capacity - bytes.count < 1024) dynamic_array_reserve(&bytes, bytes.capacity * 2);
-        ssize_t n = read(fd, (u8 *)bytes.data + bytes.count, bytes.capacity - bytes.count);
+        if (bytes->capacity - bytes->count < 1024) dynamic_array_reserve(bytes, bytes->capacity * 2);
+        ssize_t n = read(fd, (u8 *)bytes->data + bytes->count, bytes->capacity - bytes->count);
         if (n <= 0) break;
-        bytes.count += (u32)n;
+        bytes->count += (u32)n;
     }
     close(fd);
-    String copy = tcopy_string(dynamic_array_as_string(&bytes));
-    dynamic_array_free(&bytes);
-    split_command_line(copy, args);
+    split_command_line(dynamic_array_as_string(bytes), args);
     return true;
 }
 

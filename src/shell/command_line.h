@@ -3,8 +3,8 @@
 #include "core/base.h"
 #include "core/memory.h"
 
-// Splits NUL-separated arguments into `args` (Strings into temporary memory).
-// Returns false when the file cannot be read.
+// Splits NUL-separated arguments into `args`; their bytes stay valid until
+// the next call. Returns false when the file cannot be read.
 bool read_command_line(Dynamic_Array *args, const char *path = "/proc/self/cmdline");
 void split_command_line(String bytes, Dynamic_Array *args);
 // The arguments joined by single spaces (temporary memory).

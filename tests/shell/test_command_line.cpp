@@ -41,6 +41,25 @@ TEST(Command_Line, ReadsItsOwnProcessAndJoinsWithSpaces) {
     EXPECT_FALSE(read_command_line(&args, "/nonexistent/cmdline"));
 }
 
+TEST(Command_Line, MegabytesOfArgumentsStayOutOfTemporaryMemory) {
+    // The kernel lets a command line grow to several MiB; joined for the log,
+    // two copies of that in temporary memory would overrun it.
+    Temp_Dir tmp;
+    const std::string big(6u << 20, 'q');
+    ASSERT_TRUE(write_whole_file(tmp.file("cmdline"), std::string("tarno\0", 6) + big + std::string("\0" "7\0", 3)));
+    tmp_reset();
+    Dynamic_Array args;
+    ASSERT_TRUE(read_command_line(&args, tmp.file("cmdline").c_str()));
+    EXPECT_LT(tmp_get_position(), 64u * 1024);
+    ASSERT_EQ(args.count, 3u);
+    EXPECT_EQ(dynamic_array_at<String>(&args, 1)->count, (s64)big.size());
+    EXPECT_EQ(std::string((const char *)dynamic_array_at<String>(&args, 2)->data, 1), "7");
+    String joined = join_command_line(&args);
+    EXPECT_EQ(joined.count, (s64)(5 + 1 + big.size() + 1 + 1));
+    dynamic_array_free(&args);
+    tmp_reset();
+}
+
 TEST(Command_Line, PathsAreUnquotedAndTakenFromTheExecutableDirectory) {
     struct Case { const char *argument, *expected; } cases[] = {
         {"notes.txt", "/opt/tarno/notes.txt"},
