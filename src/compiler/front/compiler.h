@@ -419,6 +419,9 @@ u32 integer_size_for_magnitude(u64 magnitude);
 // Gives an untyped literal its default type (u64, s64, f32, String).
 void value_set_default_type(Value *v);
 String constant_to_string(const Constant *c, Identifier *type);
+// A signed number as text ("%lld", or "%'lld" with separators) for messages;
+// the magnitude is printed unsigned so that the most negative value is safe.
+const char *s64_to_c_string(s64 value, bool separators);
 
 bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, Token *end, Value *out);
 bool parse_simple_statement(Scope *scope, Token *first, Token *end, Identifier *expected, Value *out);

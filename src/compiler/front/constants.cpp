@@ -836,7 +836,13 @@ String constant_to_string(const Constant *c, Identifier *type) {
         }
         return arena_format_string("%.*s%s", (int)out.count, out.data, array ? "]" : "}");
     }
-    if (c->kind & CONSTANT_SIGNED) return arena_format_string("%lld", (long long)c->s);
+    if (c->kind & CONSTANT_SIGNED) return arena_format_string("%s", s64_to_c_string(c->s, false));
     (void)s;
     return arena_format_string("%llu", (unsigned long long)c->u);
+}
+
+const char *s64_to_c_string(s64 value, bool separators) {
+    u64 magnitude = value < 0 ? (u64)0 - (u64)value : (u64)value;
+    const char *sign = value < 0 ? "-" : "";
+    return separators ? arena_format("%s%'llu", sign, (unsigned long long)magnitude) : arena_format("%s%llu", sign, (unsigned long long)magnitude);
 }

@@ -17,14 +17,14 @@ static bool check_range(Identifier *base, u64 value, Token *where) {
     if (base->flags & TYPE_SIGNED) {
         switch (base->size) {
         case 1:
-            if (s > 127) { print_error_on_token(where, "The value assigned to this member (%'lld) is too big. The limit is 127.", (long long)s); return false; }
-            if (s < -128) { print_error_on_token(where, "The value assigned to this member (%'lld) is too small. The limit is -128.", (long long)s); return false; }
+            if (s > 127) { print_error_on_token(where, "The value assigned to this member (%s) is too big. The limit is 127.", s64_to_c_string(s, true)); return false; }
+            if (s < -128) { print_error_on_token(where, "The value assigned to this member (%s) is too small. The limit is -128.", s64_to_c_string(s, true)); return false; }
             return true;
         case 2:
         case 4: {
             s64 hi = base->size == 2 ? 32767 : 2147483647, lo = base->size == 2 ? -32768 : -2147483648ll;
-            if (s > hi) { print_error_on_token(where, "The value assigned to this member (%'lld) is too big. The limit is %'d.", (long long)s, (int)hi); return false; }
-            if (s < lo) { print_error_on_token(where, "The value assigned to this member (%'lld) is too small. The limit is %'lld.", (long long)s, (long long)lo); return false; }
+            if (s > hi) { print_error_on_token(where, "The value assigned to this member (%s) is too big. The limit is %'d.", s64_to_c_string(s, true), (int)hi); return false; }
+            if (s < lo) { print_error_on_token(where, "The value assigned to this member (%s) is too small. The limit is %s.", s64_to_c_string(s, true), s64_to_c_string(lo, true)); return false; }
             return true;
         }
         default: return true;

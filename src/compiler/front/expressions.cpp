@@ -220,7 +220,7 @@ static bool parse_index(Expression_Context *ctx, Value *v, Token *open) {
             }
             if (is_string) {
                 if (i < 0 || i >= v->constant.string.count) {
-                    print_error_on_token(open->next, "Index %lld cannot be used to retrieve a character from this string as it lies outside its boundaries.", (long long)i);
+                    print_error_on_token(open->next, "Index %s cannot be used to retrieve a character from this string as it lies outside its boundaries.", s64_to_c_string(i, false));
                     return false;
                 }
                 make_constant_value_from_integer(&result, s->type_u8, v->constant.string.data[i]);
@@ -232,13 +232,13 @@ static bool parse_index(Expression_Context *ctx, Value *v, Token *open) {
                 return false;
             }
             if (i < 0) {
-                print_error_on_token(open->next, "It seems that you are trying to access a constant array at index %'lld.", (long long)i);
+                print_error_on_token(open->next, "It seems that you are trying to access a constant array at index %s.", s64_to_c_string(i, true));
                 return false;
             }
             if (i >= (s64)v->constant.item_count) {
                 u32 n = v->constant.item_count;
-                print_error_on_token(open->next, "The constant array you are trying to dereference has only %'lld %s but you are trying to access it at index %'lld.",
-                                     (long long)n, n == 1 ? "element" : "elements", (long long)i);
+                print_error_on_token(open->next, "The constant array you are trying to dereference has only %'lld %s but you are trying to access it at index %s.",
+                                     (long long)n, n == 1 ? "element" : "elements", s64_to_c_string(i, true));
                 return false;
             }
             result.flags = VALUE_CONSTANT;
@@ -247,8 +247,8 @@ static bool parse_index(Expression_Context *ctx, Value *v, Token *open) {
             return true;
         }
         if (is_array && (type->flags & TYPE_FIXED_SIZE_ARRAY) && (i < 0 || (u64)i >= type->max_count)) {
-            print_error_on_token(open->next, "Array type '%s' can only hold up to %lld %s but you are trying to access an element at index %lld.",
-                                 type_to_c_string(type), (long long)type->max_count, type->max_count == 1 ? "element" : "elements", (long long)i);
+            print_error_on_token(open->next, "Array type '%s' can only hold up to %llu %s but you are trying to access an element at index %s.",
+                                 type_to_c_string(type), (unsigned long long)type->max_count, type->max_count == 1 ? "element" : "elements", s64_to_c_string(i, false));
             return false;
         }
     }
