@@ -58,3 +58,18 @@ TEST(Compiler_Messages, EachMistakeIsNamedWhereItIs) {
         EXPECT_EQ(r.errors.substr(0, expected.size()), expected) << c.program;
     }
 }
+
+TEST(Compiler_Messages, TheMostNegativeNumberIsPrintedWhole) {
+    const Message_Case cases[] = {
+        {"$E: #enum s8 = { $A := -9223372036854775808; };", "1:24", "The value assigned to this member (-9,223,372,036,854,775,808) is too small. The limit is -128."},
+        {"$A: [2] u8 = [1, 2];\n$B := A[-9223372036854775808];", "2:9", "It seems that you are trying to access a constant array at index -9,223,372,036,854,775,808."},
+        {"$A := \"ab\";\n$B := A[-9223372036854775808];", "2:9", "Index -9223372036854775808 cannot be used to retrieve a character from this string as it lies outside its boundaries."},
+    };
+    for (const Message_Case &c : cases) {
+        Compile_Result r = compile_text(c.program);
+        std::string expected = std::string("/virtual/main.8:") + c.location + ": error: " + c.message + "\n";
+        EXPECT_EQ(r.errors.substr(0, expected.size()), expected) << c.program;
+    }
+    Compile_Result dump = compile_text("$A: s64 = -9223372036854775808;");
+    EXPECT_EQ(dump.dump, "A : s64 = -9223372036854775808\n");
+}
