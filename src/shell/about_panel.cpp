@@ -27,13 +27,16 @@ static void make_about_lines() {
     // stb_sprintf's "$$" writes the size with a binary unit (GiB and so on).
     const char *ram_format = "Usable RAM: %$$llu";
     n[4] = stbsp_snprintf(about_lines[4], ABOUT_LINE_CAPACITY, ram_format, (unsigned long long)info.usable_ram);
-    n[5] = stbsp_snprintf(about_lines[5], ABOUT_LINE_CAPACITY, "OS: %.*s %.*s", (int)info.os_name.count,
-                          (const char *)info.os_name.data, (int)info.os_version.count,
-                          (const char *)info.os_version.data);
+    // The pretty name already carries the version ("Debian GNU/Linux 12 (bookworm)").
+    n[5] = info.os_name.count > 0
+               ? stbsp_snprintf(about_lines[5], ABOUT_LINE_CAPACITY, "OS: %.*s", (int)info.os_name.count,
+                                (const char *)info.os_name.data)
+               : stbsp_snprintf(about_lines[5], ABOUT_LINE_CAPACITY, "OS: unknown");
     for (u32 i = 0; i < NUM_ABOUT_LINES; i++) {
         if (n[i] < 0) n[i] = 0;
         if (n[i] >= (s32)ABOUT_LINE_CAPACITY) n[i] = ABOUT_LINE_CAPACITY - 1;
-        while (n[i] > 0 && about_lines[i][n[i] - 1] == ' ') n[i]--; // an empty OS version
+        // Brand strings come padded with spaces, which would pull the centred line left.
+        while (n[i] > 0 && about_lines[i][n[i] - 1] == ' ') n[i]--;
     }
     about_lines_ready = true;
 }

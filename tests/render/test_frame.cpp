@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include "render_test_fonts.h"
 #include "shell/frame.h"
+#include "core/system_info.h"
 #include <math.h>
 
 struct Ink { f32 left, top, right, bottom; u32 glyphs; };
@@ -33,6 +34,13 @@ TEST(Frame, AboutPanelNamesTheEditorAndTheMachine) {
         }
     }
     EXPECT_NE(std::string((const char *)lines[3].data, (size_t)lines[3].count).find("(physical)"), std::string::npos);
+    // The OS line is the system's own description, as the log writes it
+    // (its pretty name already names the version).
+    Computer_Info info = {};
+    os_get_computer_info(&info);
+    std::string os((const char *)info.os_name.data, (size_t)info.os_name.count);
+    if (os.empty()) os = "unknown";
+    EXPECT_EQ(std::string((const char *)lines[5].data, (size_t)lines[5].count), "OS: " + os);
 }
 
 TEST(Frame, TextColourFollowsTheBackgroundBrightness) {
