@@ -126,7 +126,12 @@ void editor_copy_selection_to_clipboard(u8 token_when_empty, u8) {
 
 String editor_text_to_paste() {
     String clipboard = text_hooks.get_clipboard_text();
-    if (text_copied_locally.count > 0 && string_equal(clipboard, dynamic_array_as_string(&text_copied_locally)))
+    // The clipboard got the copy only up to its first NUL byte; the mirror
+    // still has the rest.
+    String handed = dynamic_array_as_string(&text_copied_locally);
+    const u8 *nul = handed.count > 0 ? (const u8 *)memchr(handed.data, 0, (size_t)handed.count) : nullptr;
+    if (nul) handed.count = nul - handed.data;
+    if (text_copied_locally.count > 0 && string_equal(clipboard, handed))
         return dynamic_array_as_string(&text_copied_as_if_there_was_no_padding);
     return clipboard;
 }

@@ -282,3 +282,22 @@ TEST_F(Editing, InsertingBytesOfTheSameText) {
     ASSERT_TRUE(editor_insert_text(f, String{file_text(f) + 8, 5}, false));
     EXPECT_EQ(text_of(f), "threetwo three");
 }
+
+// The system clipboard takes NUL-terminated text: copying bytes with a NUL
+// in them hands over only the part before it, but a paste while that is
+// still on the clipboard gives back every byte.
+TEST_F(Editing, CopiedNulBytesComeBackOnPaste) {
+    File *f = open_text(std::string("a\0b c", 5));
+    f->selection_anchor = 0;
+    f->cursor = 3;
+    file_update_selection_pointers(f);
+    editor_copy_selection_to_clipboard(0, 0);
+    EXPECT_EQ(to_std(text_hooks.get_clipboard_text()), "a");
+    EXPECT_EQ(to_std(editor_text_to_paste()), std::string("a\0b", 3));
+    // Something else put on the clipboard since is pasted as it is.
+    text_hooks.set_clipboard_text("b");
+    EXPECT_EQ(to_std(editor_text_to_paste()), "b");
+    // The same bytes put back cannot be told from the editor's own copy.
+    text_hooks.set_clipboard_text("a");
+    EXPECT_EQ(to_std(editor_text_to_paste()), std::string("a\0b", 3));
+}
