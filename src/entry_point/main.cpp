@@ -29,8 +29,8 @@ static void log_general_information() {
     add_log(nullptr, LOG_INFO, "Num. CPU cores: %u (physical), %u (logical)", (u32)info.num_physical_cores,
             (u32)info.num_logical_processors);
     add_log(nullptr, LOG_INFO, "Usable RAM:     %$$llu", (unsigned long long)info.usable_ram);
-    add_log(nullptr, LOG_INFO, "OS:             %.*s %.*s", (int)info.os_name.count, (const char *)info.os_name.data,
-            (int)info.os_version.count, (const char *)info.os_version.data);
+    // The pretty name already carries the version ("Debian GNU/Linux 12 (bookworm)").
+    add_log(nullptr, LOG_INFO, "OS:             %.*s", (int)info.os_name.count, (const char *)info.os_name.data);
     log_new_line();
 }
 

@@ -66,6 +66,13 @@ TEST(Startup, WindowOpensAndClosesCleanlyThroughTheWindowManager) {
     }
     EXPECT_NE(text.find("Command line: " + editor.directory + "/tarno hello world.txt 2\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
+    // The system's pretty name as the OS describes itself, quotes removed.
+    std::string os_release, pretty;
+    if (read_whole_file("/usr/lib/os-release", &os_release)) {
+        std::smatch m;
+        if (std::regex_search(os_release, m, std::regex("PRETTY_NAME=\"?([^\"\n]*)"))) pretty = m[1];
+    }
+    EXPECT_NE(text.find("Info: OS:             " + pretty + "\n"), std::string::npos) << text;
     // Memory sizes are printed short, in binary units.
     EXPECT_TRUE(std::regex_search(text, std::regex("Usable RAM:     [0-9.]+ [KMGT]i\n"))) << text;
 }
