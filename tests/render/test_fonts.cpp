@@ -496,3 +496,59 @@ TEST_F(Fonts, GlyphsTooBigForTheMapAreBlankAndNeverRasterised) {
         EXPECT_EQ(count_glyph_quads(), c.pool == &code_font_pool ? 2u : 0u) << c.what;
     }
 }
+
+// Standard UTF-8 encoding of one code point, for checking the decoder.
+static std::string encode_utf8(u32 cp) {
+    std::string s;
+    if (cp < 0x80) s += (char)cp;
+    else if (cp < 0x800) s += (char)(0xC0 | cp >> 6), s += (char)(0x80 | (cp & 0x3F));
+    else if (cp < 0x10000)
+        s += (char)(0xE0 | cp >> 12), s += (char)(0x80 | (cp >> 6 & 0x3F)), s += (char)(0x80 | (cp & 0x3F));
+    else
+        s += (char)(0xF0 | cp >> 18), s += (char)(0x80 | (cp >> 12 & 0x3F)), s += (char)(0x80 | (cp >> 6 & 0x3F)),
+            s += (char)(0x80 | (cp & 0x3F));
+    return s;
+}
+
+TEST_F(Fonts, AnyBytesSplitIntoCharactersThatReencodeToThemselves) {
+    // Random bytes, biased towards UTF-8 lead and continuation bytes; each
+    // text sits at the very end of its own allocation so a read past the end
+    // shows under the address sanitizer.
+    u32 state = 12345;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    for (int round = 0; round < 400; round++) {
+        size_t length = next() % 40;
+        std::vector<u8> text(length);
+        for (auto &b : text) {
+            u32 r = next() >> 8;
+            b = (u8)(r % 3 == 0 ? 0x80 | (r >> 4 & 0x3F) : r % 3 == 1 ? 0xC0 | (r >> 4 & 0x3F) : r >> 4);
+        }
+        Text_Iterator it;
+        init_text_iterator(&it, text.data(), (s64)length, &code_font_pool, 4);
+        const u8 *at = text.data();
+        u64 characters = 0;
+        while (const u8 *after = text_iterator_get_next(&it)) {
+            ASSERT_EQ(it.character_start, at);
+            s64 step = after - at;
+            ASSERT_GE(step, 1);
+            ASSERT_LE(step, 4);
+            ASSERT_LE(after, text.data() + length);
+            ASSERT_NE(it.glyph, nullptr); // a covered glyph or the fallback
+            if (it.code_point != 0xFFFD || step > 1) {
+                // Decoded: exactly the standard encoding of what it decoded to.
+                EXPECT_EQ(std::string((const char *)at, (size_t)step), encode_utf8(it.code_point)) << round;
+            } else {
+                EXPECT_EQ(step, 1);
+            }
+            at = after;
+            characters++;
+        }
+        EXPECT_EQ(at, text.data() + length);
+        EXPECT_EQ(it.character_index, characters);
+        f32 advance = get_text_advance(text.data(), (s64)length, &code_font_pool, 4);
+        EXPECT_GE(advance, 0);
+        prepare_frame();
+        draw_text(text.data(), (s64)length, &code_font_pool, ANCHOR_TOP_LEFT, 0, 0, white);
+        EXPECT_LE(count_glyph_quads(), characters);
+    }
+}
