@@ -174,8 +174,12 @@ static bool parse_type_name(Scope *scope, Token *t, Token *end, Identifier **out
             print_error_on_token(t, "'%s' is a polymorphic struct. Did you forget to give it arguments?", token_to_c_string(t));
             return false;
         }
-        if (!(id->flags & IDENTIFIER_IS_TYPE) || !id->member_scope) {
+        if (!(id->flags & IDENTIFIER_IS_TYPE)) {
             print_error_on_token(t, "'%s' does not appear to be a type.", token_to_c_string(t));
+            return false;
+        }
+        if (!id->member_scope) { // a type, but nothing is declared inside it
+            print_error_on_token(t, "Type '%s' does not appear to be a struct.", type_to_c_string(id));
             return false;
         }
         if (id->flags & TYPE_ENUM) {
