@@ -11,6 +11,8 @@ struct Message_Case {
 };
 
 static const Message_Case MESSAGE_CASES[] = {
+    {"x: u8.y;", "1:4", "Type 'u8' does not appear to be a struct."},
+    {"$K := 1;\nx: K.y;", "2:4", "'K' does not appear to be a type."},
     {"$S: #struct { #using #union { a: u8; }; };", "1:22", "#using must be used on non-anonymous struct members."},
     {"$S: #struct { #as $K := 1; };", "1:20", "#as cannot be used on constant struct members."},
     {"$S: #struct { #as #struct { a: u8; }; };", "1:19", "#as must be used on variable, non-anonymous struct members."},
