@@ -93,6 +93,19 @@ static void BM_tokenise_1MB(benchmark::State &state) {
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)span);
 }
 
+// Going back 1,000 tokens from the end of one 4 MB line with no white space
+// (minified data): each step must not rescan the line from its start.
+static void BM_previous_tokens_in_minified_line(benchmark::State &state) {
+    std::string line;
+    while (line.size() < (4u << 20)) line += "{\"key_1\":[1,2.5,-3],\"name\":\"abc\",\"on\":true},";
+    for (auto _ : state) {
+        Editor_Token token;
+        u64 at = line.size();
+        for (int i = 0; i < 1000; i++) at = (u64)tokenise_previous((const u8 *)line.data(), line.size(), at, nullptr, &token);
+        benchmark::DoNotOptimize(at);
+    }
+}
+
 static void BM_insert_and_undo_in_middle(benchmark::State &state) {
     u64 middle = file_length(bench_file) / 2;
     current_file = bench_file;
@@ -115,6 +128,7 @@ BENCHMARK(BM_load_file)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAg
 BENCHMARK(BM_count_lines_in)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_get_offset_at_last_line)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_tokenise_1MB)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_previous_tokens_in_minified_line)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_insert_and_undo_in_middle)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_reference_wc_l)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_reference_cat)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);

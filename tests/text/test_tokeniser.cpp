@@ -127,8 +127,14 @@ TEST(Tokeniser, BackwardScanMatchesForward) {
     hint.single_line_comment = S("//");
     hint.block_comment_start = S("/*");
     hint.block_comment_end = S("*/");
+    // Markers made of bytes that are otherwise a token of their own.
+    Tokenisation_Hint bracket_hint = {};
+    bracket_hint.single_line_comment = S(";;");
+    bracket_hint.block_comment_start = S("{-");
+    bracket_hint.block_comment_end = S("-}");
     const char *pieces[] = {"a", "bc", "1", ".", "..", "+", "-", "=", ">", "<", "/", "*", "\"", "'", "(", ")", " ",
-                            "  ", "\t", "\r", "\n", "\r\n", "\xC3\xA9", "_", "x1", "9.5", "->", ":"};
+                            "  ", "\t", "\r", "\n", "\r\n", "\xC3\xA9", "_", "x1", "9.5", "->", ":", ",", ";",
+                            "{", "}", "[", "#", "~", "?"};
     std::mt19937 rng(77);
     for (int round = 0; round < 2000; round++) {
         std::string t;
@@ -138,7 +144,7 @@ TEST(Tokeniser, BackwardScanMatchesForward) {
         } else {
             for (int i = 0; i < n; i++) t += pieces[rng() % ARRAY_COUNT(pieces)];
         }
-        const Tokenisation_Hint *h = round % 2 ? &hint : nullptr;
+        const Tokenisation_Hint *h = round % 3 == 1 ? &hint : round % 3 == 2 ? &bracket_hint : nullptr;
         std::vector<Tok> fw = forward(t, h);
         std::vector<Tok> bw;
         Editor_Token token;
