@@ -42,53 +42,12 @@ static bool cpu_has_avx2() {
     return known == 1 && avx2_allowed;
 }
 
-// [SECTION] Counting
+// [SECTION] Counting and finding lines
 
-// The same loop is compiled twice, once per instruction set.
-#define COUNT_BREAKS_BODY(MASKS)                                   \
-    u64 breaks = 0, i = 0;                                         \
-    u32 carry = 0;                                                 \
-    for (; i + 32 <= length; i += 32) {                            \
-        Block_Masks m = MASKS(text + i);                           \
-        if ((m.lf | m.cr) == 0) {                                  \
-            carry = 0;                                             \
-            continue;                                              \
-        }                                                          \
-        breaks += (u64)__builtin_popcount(break_bits(m, carry));   \
-        carry = m.cr >> 31;                                        \
-    }                                                              \
-    *out_done = i;                                                 \
-    *out_carry = carry;                                            \
-    return breaks;
-
-__attribute__((target("avx2,popcnt"))) static u64 count_breaks_avx2(const u8 *text, u64 length, u64 *out_done,
-                                                                   u32 *out_carry) {
-    COUNT_BREAKS_BODY(block_masks_avx2)
+// The byte at `i` ends a line: a CR, or an LF that is not the second half of a CR LF.
+static inline bool is_break_at(const u8 *text, u64 i) {
+    return text[i] == '\r' || (text[i] == '\n' && !(i > 0 && text[i - 1] == '\r'));
 }
-static u64 count_breaks_sse2(const u8 *text, u64 length, u64 *out_done, u32 *out_carry) {
-    COUNT_BREAKS_BODY(block_masks_sse2)
-}
-
-static u64 count_breaks(const u8 *text, u64 length) {
-    if (!text || length == 0) return 0;
-    u64 i = 0;
-    u32 carry = 0;
-    u64 breaks = cpu_has_avx2() ? count_breaks_avx2(text, length, &i, &carry) : count_breaks_sse2(text, length, &i, &carry);
-    for (; i < length; i++) {
-        if (text[i] == '\r') breaks++;
-        else if (text[i] == '\n' && !(i > 0 && text[i - 1] == '\r')) breaks++;
-    }
-    return breaks;
-}
-
-u64 count_lines_in(const u8 *text, u64 length) {
-    u64 start = os_get_time_microseconds();
-    u64 lines = 1 + count_breaks(text, length);
-    global_get_num_lines_time += os_get_time_microseconds() - start;
-    return lines;
-}
-
-// [SECTION] Finding a line
 
 // Offset just past the break whose last counted byte is at `i`.
 static inline u64 past_break(const u8 *text, u64 length, u64 i) {
@@ -128,6 +87,23 @@ static u64 find_break_sse2(const u8 *text, u64 length, u64 wanted, u64 *out_i, u
     FIND_BREAK_BODY(block_masks_sse2)
 }
 
+// Asking for a break past any there can be counts them all.
+static u64 count_breaks(const u8 *text, u64 length) {
+    if (!text || length == 0) return 0;
+    u64 i = 0, breaks = 0;
+    if (cpu_has_avx2()) find_break_avx2(text, length, ~0ull, &i, &breaks);
+    else find_break_sse2(text, length, ~0ull, &i, &breaks);
+    for (; i < length; i++) breaks += is_break_at(text, i);
+    return breaks;
+}
+
+u64 count_lines_in(const u8 *text, u64 length) {
+    u64 start = os_get_time_microseconds();
+    u64 lines = 1 + count_breaks(text, length);
+    global_get_num_lines_time += os_get_time_microseconds() - start;
+    return lines;
+}
+
 u64 get_offset_at_line(const u8 *text, u64 length, u64 line) {
     if (line <= 1 || !text || length == 0) return 0;
     u64 wanted = line - 1;
@@ -135,10 +111,8 @@ u64 get_offset_at_line(const u8 *text, u64 length, u64 line) {
     u64 found = cpu_has_avx2() ? find_break_avx2(text, length, wanted, &i, &seen)
                                : find_break_sse2(text, length, wanted, &i, &seen);
     if (found != ~0ull) return found;
-    for (; i < length; i++) {
-        bool is_break = text[i] == '\r' || (text[i] == '\n' && !(i > 0 && text[i - 1] == '\r'));
-        if (is_break && ++seen == wanted) return past_break(text, length, i);
-    }
+    for (; i < length; i++)
+        if (is_break_at(text, i) && ++seen == wanted) return past_break(text, length, i);
     return length;
 }
 

@@ -232,34 +232,25 @@ s64 tokenise_at(const u8 *text, u64 length, u64 offset, const Tokenisation_Hint 
 
 // [SECTION] File forms
 
+typedef s64 Tokenise_Scan(const u8 *text, u64 length, u64 offset, const Tokenisation_Hint *hint, Editor_Token *out);
+
+static s64 tokenise_file(File *file, u64 offset, Editor_Token *out, Tokenise_Scan *scan) {
+    if (!file) {
+        out->type = TOKEN_NONE;
+        return -1;
+    }
+    return scan(file_text(file), file_length(file), offset, file_tokenisation_hint(file), out);
+}
+
 s64 editor_get_next_token(File *file, u64 offset, Editor_Token *out) {
-    file = file_or_current(file);
-    if (!file) {
-        out->type = TOKEN_NONE;
-        return -1;
-    }
-    return tokenise_next(file_text(file), file_length(file), offset, file_tokenisation_hint(file), out);
+    return tokenise_file(file_or_current(file), offset, out, tokenise_next);
 }
-
 s64 editor_get_previous_token(File *file, u64 offset, Editor_Token *out) {
-    file = file_or_current(file);
-    if (!file) {
-        out->type = TOKEN_NONE;
-        return -1;
-    }
-    return tokenise_previous(file_text(file), file_length(file), offset, file_tokenisation_hint(file), out);
+    return tokenise_file(file_or_current(file), offset, out, tokenise_previous);
 }
-
-s64 get_token_at_offset(File *file, u64 offset, Editor_Token *out) {
-    if (!file) {
-        out->type = TOKEN_NONE;
-        return -1;
-    }
-    return tokenise_at(file_text(file), file_length(file), offset, file_tokenisation_hint(file), out);
-}
-
+s64 get_token_at_offset(File *file, u64 offset, Editor_Token *out) { return tokenise_file(file, offset, out, tokenise_at); }
 s64 editor_get_token_at_offset(File *file, u64 offset, Editor_Token *out) {
-    return get_token_at_offset(file_or_current(file), offset, out);
+    return tokenise_file(file_or_current(file), offset, out, tokenise_at);
 }
 
 // [SECTION] Token arrays
