@@ -244,6 +244,11 @@ u64 editor_insert_padding(File *file, const u64 *offsets, const u64 *counts, u32
     u64 total = 0;
     for (u32 i = 0; i < n; i++) {
         if (offsets[i] > file_length(file) || (i > 0 && offsets[i] < offsets[i - 1])) return 0;
+        // Each count below the size limit, so the total cannot wrap around.
+        if (counts[i] > TEXT_MAX_BYTES) {
+            editor_report_error(S("The padding asked for is larger than a file may be; nothing was inserted."));
+            return 0;
+        }
         total += counts[i];
     }
     if (total == 0 || !editor_text_reserve(file, total)) return 0;

@@ -5,6 +5,8 @@
 #include "text/editing.h"
 #include "text/lines.h"
 #include "text/undo.h"
+#include "text/colouring.h"
+#include "text/tokeniser.h"
 #include <random>
 
 static const char *PIECES[] = {"a", "xyz", " ", "  ", "\t", "\r", "\n", "\r\n", "=", "(", ")", "\"", "1.5",
@@ -105,6 +107,83 @@ TEST_F(Undo_Property, UndoingEverythingRestoresTheOriginalBytes) {
         while (editor_undo()) {
         }
         ASSERT_EQ(text_of(f), original) << "round " << round;
+        close_file(f);
+    }
+}
+
+// Arguments from the custom layer can be anything: offsets past the end,
+// huge counts, lines that do not exist. Nothing may crash, positions stay
+// inside the text, and undoing everything still gives the original back.
+TEST_F(Undo_Property, ArbitraryArgumentsStayInsideTheText) {
+    std::mt19937 rng(31337);
+    auto any = [&](u64 length) -> u64 {
+        switch (rng() % 4) {
+        case 0: return length ? rng() % length : 0;
+        case 1: return length + rng() % 3;
+        case 2: return ((u64)rng() << 32) | rng();
+        default: return ~0ull - rng() % 3;
+        }
+    };
+    for (int round = 0; round < 400; round++) {
+        std::string original = random_text(rng, 80);
+        File *f = open_text(original);
+        current_file = f;
+        std::string trace; // the calls made, shown when the text does not come back
+        for (int op = 0; op < 30; op++) {
+            u64 length = file_length(f);
+            u64 a = any(length), b = any(length);
+            Editor_Token token, tokens[2] = {{a, (u32)b, TOKEN_WORD, 0}, {b, 1, TOKEN_NEW_LINE, 0}};
+            int kind = (int)(rng() % 14);
+            trace += std::to_string(kind) + "(" + std::to_string(a) + "," + std::to_string(b) + ") ";
+            switch (kind) {
+            case 0: editor_insert_text_at(f, a, S("x\r\n"), rng() % 2); break;
+            case 1: editor_delete_at(f, a, b); break;
+            case 2: editor_change_case(f, a, b, rng() % 2); break;
+            case 3: editor_set_cursor(f, a); break;
+            case 4: set_cursor_at_column(f, b, tokens, tokens + 2); break;
+            case 5: {
+                u64 offsets[2] = {a < b ? a : b, a < b ? b : a}, counts[2] = {any(8), any(8)};
+                editor_insert_padding(f, offsets, counts, 2);
+                break;
+            }
+            case 6: EXPECT_EQ(editor_get_text_at(f, a, b) != nullptr, a + b < length && a + b >= a); break;
+            case 7: EXPECT_LE(get_whitespace_at(f, a).count, (s64)length); break;
+            case 8: EXPECT_LE(editor_get_line_at_offset(f, a), count_lines_in(file_text(f), length)); break;
+            case 9: {
+                s64 at = editor_get_token_at_offset(f, a, &token);
+                if (at >= 0) {
+                    EXPECT_LE(token.offset + token.length, length);
+                }
+                at = editor_get_previous_token(f, a, &token);
+                if (at >= 0) {
+                    EXPECT_LE(token.offset + token.length, length);
+                }
+                break;
+            }
+            case 10: {
+                // Chunks are only good from a colouring pass until the next edit.
+                editor_colour_visible_lines(f, a, b);
+                editor_set_text_colour(f, a, b, Colour{1, 1, 1, 1});
+                Colour_Chunk *chunks = (Colour_Chunk *)f->colour_chunks.data;
+                for (u32 i = 0; i < f->colour_chunks.count; i++) ASSERT_LE(chunks[i].offset + chunks[i].length, length);
+                break;
+            }
+            case 11:
+                f->selection_anchor = a > length ? length : a;
+                file_set_flags(f, FILE_SELECTION_ACTIVE);
+                editor_copy_selection_to_clipboard(1, 0);
+                editor_insert_text(f, editor_text_to_paste(), false);
+                break;
+            case 12: EXPECT_LE(get_cursor_column(f, a), length); break;
+            case 13: editor_undo(); break;
+            }
+            ASSERT_LE(f->cursor, file_length(f));
+            ASSERT_LE(f->selection_anchor, file_length(f));
+            ASSERT_TRUE(*f->selection_start <= *f->selection_end);
+        }
+        while (editor_undo()) {
+        }
+        ASSERT_EQ(text_of(f), original) << "round " << round << trace;
         close_file(f);
     }
 }
