@@ -107,8 +107,12 @@ bool editor_insert_text(File *file, String text, bool typed) {
     file_update_selection_pointers(file);
     Allocation own_copy;
     detach_from_text(file, &text, &own_copy); // the selection's deletion would move it
-    if (file_has_flags(file, FILE_SELECTION_ACTIVE) && *file->selection_end > *file->selection_start)
-        delete_selection_of(file);
+    if (file_has_flags(file, FILE_SELECTION_ACTIVE)) {
+        // The text replaces the selection, empty or not, and ends it: an anchor
+        // left behind would make the next character replace this one.
+        if (*file->selection_end > *file->selection_start) delete_selection_of(file);
+        else file_clear_flags(file, FILE_SELECTION_ACTIVE);
+    }
     u64 at = file->cursor;
     bool inserted = editor_insert_text_at(file, at, text, typed);
     gp_free(&own_copy);

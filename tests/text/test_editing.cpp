@@ -153,6 +153,19 @@ TEST_F(Editing, InsertReplacesTheSelectionAndMovesPositionsAfterIt) {
     EXPECT_EQ(text_of(f), "one two three");
 }
 
+// A selection started but not yet extended is empty: typing replaces it and
+// ends it, so the next character does not replace the one before.
+TEST_F(Editing, TypingAfterStartingAnEmptySelection) {
+    File *f = open_text("0123");
+    editor_set_cursor(f, 2);
+    file_set_flags(f, FILE_SELECTION_ACTIVE);
+    type(f, "ab");
+    EXPECT_EQ(text_of(f), "01ab23");
+    EXPECT_EQ(f->cursor, 4u);
+    EXPECT_FALSE(file_has_flags(f, FILE_SELECTION_ACTIVE));
+    EXPECT_EQ(f->selection_anchor, 4u);
+}
+
 TEST_F(Editing, ChangeCaseIsUndoneInPlace) {
     File *f = open_text("Mixed Case \xC3\xA9 text");
     editor_change_case(f, 0, 100, true);
