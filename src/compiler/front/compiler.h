@@ -424,6 +424,8 @@ String constant_to_string(const Constant *c, Identifier *type);
 const char *s64_to_c_string(s64 value, bool separators);
 
 bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, Token *end, Value *out);
+// The block a static #if chain inside a struct or enum body takes (see declarations.cpp).
+Token *choose_static_if_block(Scope *scope, Token *t, Token *end, Token **chosen);
 bool parse_simple_statement(Scope *scope, Token *first, Token *end, Identifier *expected, Value *out);
 bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *out);
 bool parse_array_literal(Scope *scope, Identifier *type, Token *open, Value *out);

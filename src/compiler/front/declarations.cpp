@@ -261,8 +261,13 @@ static Token *parse_struct_member_declaration(Struct_Parse *p, Layout *layout, T
     return semicolon->next;
 }
 
-static Token *parse_struct_static_if(Struct_Parse *p, Layout *layout, Token *t, Token *end) {
-    Token *chosen = nullptr;
+// A body-level `#if C {…} else #if C2 {…} else {…}` chain: folds the conditions
+// in order and picks the first block whose condition holds, or the final
+// `else` block. Returns the token after the whole chain (`end` when it runs to
+// it) and the chosen block's opening brace in `*chosen` (null when none is
+// taken); null after an error.
+Token *choose_static_if_block(Scope *scope, Token *t, Token *end, Token **chosen) {
+    *chosen = nullptr;
     Token *after = nullptr;
     for (;;) {
         Token *condition = t->next;
@@ -275,14 +280,14 @@ static Token *parse_struct_static_if(Struct_Parse *p, Layout *layout, Token *t, 
             print_error_on_token(t, "Did you forget to specify a condition?");
             return nullptr;
         }
-        if (!chosen) {
+        if (!*chosen) {
             Value v = {};
-            if (!parse_assignment_value(p->members, global_compiler_state.type_b8, condition, block, &v)) return nullptr;
+            if (!parse_assignment_value(scope, global_compiler_state.type_b8, condition, block, &v)) return nullptr;
             if (!value_is_constant(&v)) {
                 print_error_on_token(condition, "This expression does not appear to be constant.");
                 return nullptr;
             }
-            if (v.constant.u) chosen = block;
+            if (v.constant.u) *chosen = block;
         }
         after = block->partner->next;
         if (after && after != end && token_is(after, "else")) {
@@ -295,18 +300,25 @@ static Token *parse_struct_static_if(Struct_Parse *p, Layout *layout, Token *t, 
                 print_error_on_token(after, "else statements cannot contain a condition.");
                 return nullptr;
             }
-            if (!chosen) chosen = next;
+            if (!*chosen) *chosen = next;
             after = next->partner->next;
         }
         break;
     }
+    return after ? after : end;
+}
+
+static Token *parse_struct_static_if(Struct_Parse *p, Layout *layout, Token *t, Token *end) {
+    Token *chosen;
+    Token *after = choose_static_if_block(p->members, t, end, &chosen);
+    if (!after) return nullptr;
     if (chosen) {
         if (!compiler_enter_nesting(chosen)) return nullptr;
         bool ok = parse_struct_body(p, layout, chosen->next, chosen->partner);
         compiler_leave_nesting();
         if (!ok) return nullptr;
     }
-    return after ? after : end;
+    return after;
 }
 
 static bool parse_struct_body(Struct_Parse *p, Layout *layout, Token *first, Token *end) {

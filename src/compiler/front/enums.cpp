@@ -45,50 +45,16 @@ static bool check_range(Identifier *base, u64 value, Token *where) {
 }
 
 static Token *parse_enum_static_if(Enum_Parse *p, Token *t, Token *end) {
-    Token *chosen = nullptr, *after = nullptr;
-    for (;;) {
-        Token *condition = t->next;
-        Token *block = condition && condition != end ? get_first_token_like_bounded(condition, TOKEN_OPEN_BRACE, end) : nullptr;
-        if (!block) {
-            print_error_on_token(t, "Did you forget to associate a code block with this statement?");
-            return nullptr;
-        }
-        if (block == condition) {
-            print_error_on_token(t, "Did you forget to specify a condition?");
-            return nullptr;
-        }
-        if (!chosen) {
-            Value v = {};
-            if (!parse_assignment_value(p->enum_type->member_scope, global_compiler_state.type_b8, condition, block, &v)) return nullptr;
-            if (!value_is_constant(&v)) {
-                print_error_on_token(condition, "This expression does not appear to be constant.");
-                return nullptr;
-            }
-            if (v.constant.u) chosen = block;
-        }
-        after = block->partner->next;
-        if (after && after != end && token_is(after, "else")) {
-            Token *next = after->next;
-            if (next && next != end && token_is(next, "#if")) {
-                t = next;
-                continue;
-            }
-            if (!next || next == end || !(next->kind & TOKEN_OPEN_BRACE)) {
-                print_error_on_token(after, "else statements cannot contain a condition.");
-                return nullptr;
-            }
-            if (!chosen) chosen = next;
-            after = next->partner->next;
-        }
-        break;
-    }
+    Token *chosen;
+    Token *after = choose_static_if_block(p->enum_type->member_scope, t, end, &chosen);
+    if (!after) return nullptr;
     if (chosen) {
         if (!compiler_enter_nesting(chosen)) return nullptr;
         bool ok = parse_enum_body(p, chosen->next, chosen->partner);
         compiler_leave_nesting();
         if (!ok) return nullptr;
     }
-    return after ? after : end;
+    return after;
 }
 
 static const char *const MEMBER_END_MESSAGE =
