@@ -14,6 +14,18 @@
 #include <sys/syscall.h>
 #include <signal.h>
 
+// Under AddressSanitizer, slots not handed out are poisoned, so a read or
+// write past an allocation's size is caught even though it lands inside a
+// page the allocator owns.
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+static void poison(void *p, u64 n) { ASAN_POISON_MEMORY_REGION(p, n); }
+static void unpoison(void *p, u64 n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
+#else
+static void poison(void *, u64) {}
+static void unpoison(void *, u64) {}
+#endif
+
 Startup_Memory __memory;
 GP_Allocator __gp_allocator;
 Tmp_Allocator __tmp_allocator;
@@ -37,6 +49,7 @@ static Slot_Page *init_first_slot_page(u8 *at, u64 slot_size, u64 num_slots) {
     page->num_slots = (u16)num_slots;
     page->used = 0;
     memset(page + 1, 0, num_slots);
+    poison(at + slot_area_offset(num_slots), slot_size * num_slots);
     return page;
 }
 
@@ -93,6 +106,7 @@ static bool take_slots_in_page(Allocation *out, Slot_Page *page, u64 n, u64 size
             out->page = page;
             out->first_slot = (u16)i;
             out->num_slots = (u16)n;
+            unpoison(out->memory, size);
             return true;
         }
         // A run starting anywhere up to i + k holds the same taken byte.
@@ -115,6 +129,7 @@ void gp_allocate_on_bucket(Allocation *out, Slot_Page *chain_head, u64 size) {
     page->previous = last;
     page->next = nullptr;
     last->next = page;
+    poison(page_slot(page, 0), page->slot_size * page->num_slots);
     take_slots_in_page(out, page, n, size);
 }
 
@@ -144,11 +159,14 @@ void gp_free(Allocation *a) {
     spin_lock(&__gp_allocator.lock);
     Slot_Page *page = a->page;
     memset(page_map(page) + a->first_slot, 0, a->num_slots);
+    poison(a->memory, (u64)a->num_slots * page->slot_size);
     page->used -= a->num_slots;
     if (page->used == 0 && page->previous) {
         page->previous->next = page->next;
         if (page->next) page->next->previous = page->previous;
-        os_free_read_write(page, slot_page_size(page->slot_size, page->num_slots));
+        u64 bytes = slot_page_size(page->slot_size, page->num_slots);
+        unpoison(page, bytes); // the addresses may be mapped again for something else
+        os_free_read_write(page, bytes);
     }
     spin_unlock(&__gp_allocator.lock);
     memset(a, 0, sizeof *a);

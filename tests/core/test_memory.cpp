@@ -508,3 +508,40 @@ TEST(TemporaryMemory, SlotsOfEndedThreadsAreGivenBack) {
     EXPECT_EQ(tmp_get_slot(), 0);
 }
 
+
+#if defined(__SANITIZE_ADDRESS__)
+// Slots the allocator has not handed out are off limits, so overruns inside
+// its own pages are reported like overruns of malloc'ed memory.
+TEST(Memory_Sanitizer, ReadsPastAnAllocationOrAfterFreeAreReported) {
+    struct Case { u64 size; u64 offset; bool free_first; } cases[] = {
+        {100, 100, false},   // one past a small allocation, inside its slot
+        {128, 128, false},   // the next slot
+        {3000, 3000, false}, // medium
+        {5000, 5000, false}, // large, far inside the first megabyte slot
+        {64, 0, true},       // after free
+    };
+    for (const Case &c : cases) {
+        EXPECT_DEATH(
+            {
+                Allocation a;
+                gp_allocate(&a, c.size);
+                volatile u8 *p = (volatile u8 *)a.memory;
+                if (c.free_first) {
+                    Allocation copy = a;
+                    gp_free(&copy);
+                }
+                (void)p[c.offset];
+            },
+            "AddressSanitizer")
+            << "size " << c.size << " offset " << c.offset;
+    }
+    // Every byte inside the size stays usable, and freed memory can be reused.
+    Allocation a;
+    gp_allocate(&a, 100);
+    memset(a.memory, 1, 100);
+    gp_free(&a);
+    gp_allocate(&a, 4096);
+    memset(a.memory, 2, 4096);
+    gp_free(&a);
+}
+#endif
