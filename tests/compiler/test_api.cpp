@@ -91,7 +91,9 @@ TEST(Compiler_Api, EveryRoutineIsForeignWithItsArgumentBlock) {
         Signature *s = id->signature;
         ASSERT_EQ(s->num_parameters, (u32)c.offsets.size()) << c.name;
         for (u32 i = 0; i < s->num_parameters; i++) EXPECT_EQ(s->parameters[i].offset, c.offsets[i]) << c.name << " parameter " << i;
-        if (s->return_type) EXPECT_EQ(s->return_offset, c.return_offset) << c.name;
+        if (s->return_type) {
+            EXPECT_EQ(s->return_offset, c.return_offset) << c.name;
+        }
     }
     Identifier *event = kept_global("Custom_Layer_Event");
     ASSERT_NE(event, nullptr);
