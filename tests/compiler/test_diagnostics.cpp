@@ -250,6 +250,11 @@ static const Error_Case ERROR_CASES[] = {
      "/virtual/main.8:2:11: error: 'b' is not a member of struct S.\n$A: S = { b = 1 };\n          ^\n"},
     {"a struct literal of a polymorphic struct", "$P: #struct($T: Type) { a: T; };\n$A := P{ 1 };",
      "/virtual/main.8:2:8: error: You cannot make a struct litteral from a pure polymorphic struct type.\n$A := P{ 1 };\n       ^\n"},
+    // Parameters, nested types, operands and literals met in the last audit.
+    {"a parameter name without ':'", "$f: (a u32) = {};",
+     AT "1:8: error: Expected ':' but got 'u32' instead.\n$f: (a u32) = {};\n       ^^^\n"},
+    {"a constant parameter with nothing after its name", "$f: ($a) = {};",
+     AT "1:8: error: Expected ':' but got ')' instead.\n$f: ($a) = {};\n       ^\n"},
     {"a tab before the range is kept in the underline", "\t$A := B;", AT "1:8: error: 'B' was not previously declared.\n\t$A := B;\n\t      ^\n"},
 };
 

@@ -39,6 +39,12 @@ static bool parse_parameter(Scope *scope, Signature *signature, Token *first, To
         return false;
     }
     if (!get_first_token_like_bounded(t, TOKEN_COLON, stop) && !(t->kind & TOKEN_DOLLAR)) {
+        // A name followed by a type never reads as a type alone: the ':' was forgotten.
+        Token *next = t->next;
+        if ((t->kind & TOKEN_IDENTIFIER) && next && next != stop && (next->kind & (TOKEN_IDENTIFIER | TOKEN_AT | TOKEN_OPEN_BRACKET))) {
+            print_error_on_token(next, "Expected ':' but got '%s' instead.", token_to_c_string(next));
+            return false;
+        }
         // A parameter of a sub-program type: only its type is written.
         Parameter *param = &signature->parameters[signature->num_parameters++];
         memset(param, 0, sizeof *param);
@@ -62,7 +68,8 @@ static bool parse_parameter(Scope *scope, Signature *signature, Token *first, To
     Token *name = t;
     Token *colon = name->next;
     if (colon == stop || !(colon->kind & TOKEN_COLON)) {
-        print_error_on_token(colon != stop ? colon : name, "Expected ':' but got '%s' instead.", colon != stop ? token_to_c_string(colon) : "");
+        // The ')' or ',' that ends the parameter is what stands where the ':' belongs.
+        print_error_on_token(colon, "Expected ':' but got '%s' instead.", token_to_c_string(colon));
         return false;
     }
     for (u32 i = 0; i < signature->num_parameters; i++) {
