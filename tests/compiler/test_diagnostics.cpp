@@ -255,6 +255,10 @@ static const Error_Case ERROR_CASES[] = {
      AT "1:8: error: Expected ':' but got 'u32' instead.\n$f: (a u32) = {};\n       ^^^\n"},
     {"a constant parameter with nothing after its name", "$f: ($a) = {};",
      AT "1:8: error: Expected ':' but got ')' instead.\n$f: ($a) = {};\n       ^\n"},
+    {"a polymorphic struct parameter with only a name", "$P: #struct($T) { a: u8; };",
+     AT "1:14: error: The type of this parameter cannot be infered as no value is assigned to it.\n$P: #struct($T) { a: u8; };\n             ^\n"},
+    {"a polymorphic struct parameter without ':'", "$P: #struct($T Type) { a: u8; };",
+     AT "1:16: error: Expected ':' but got 'Type' instead.\n$P: #struct($T Type) { a: u8; };\n               ^^^^\n"},
     {"a tab before the range is kept in the underline", "\t$A := B;", AT "1:8: error: 'B' was not previously declared.\n\t$A := B;\n\t      ^\n"},
 };
 

@@ -428,8 +428,12 @@ static bool parse_polymorphic_parameters(Scope *scope, Token *open, Polymorphic_
             return false;
         }
         Token *colon = name->next;
-        if (!colon || colon == stop || !(colon->kind & TOKEN_COLON)) {
-            print_error_on_token(colon && colon != stop ? colon : name, "Expected ':' but got '%s' instead.", colon && colon != stop ? token_to_c_string(colon) : "");
+        if (colon == stop) {
+            print_error_on_token(name, "The type of this parameter cannot be infered as no value is assigned to it.");
+            return false;
+        }
+        if (!(colon->kind & TOKEN_COLON)) {
+            print_error_on_token(colon, "Expected ':' but got '%s' instead.", token_to_c_string(colon));
             return false;
         }
         Parameter *param = &poly->parameters[poly->num_parameters++];
