@@ -259,6 +259,12 @@ static const Error_Case ERROR_CASES[] = {
      AT "1:14: error: The type of this parameter cannot be infered as no value is assigned to it.\n$P: #struct($T) { a: u8; };\n             ^\n"},
     {"a polymorphic struct parameter without ':'", "$P: #struct($T Type) { a: u8; };",
      AT "1:16: error: Expected ':' but got 'Type' instead.\n$P: #struct($T Type) { a: u8; };\n               ^^^^\n"},
+    {"a nested struct without '$'", "$S: #struct { T: #struct { a: u8; }; };",
+     AT "1:15: error: A struct type must be constant. Did you forget to mark 'T' as constant?\n$S: #struct { T: #struct { a: u8; }; };\n              ^\n"},
+    {"a nested polymorphic struct without '$'", "$S: #struct { P: #struct($X: Type) { a: X; }; };",
+     AT "1:15: error: A polymorphic struct type must be constant. Did you forget to mark 'P' as constant?\n$S: #struct { P: #struct($X: Type) { a: X; }; };\n              ^\n"},
+    {"a nested enum without '$'", "$S: #struct { E: #enum_flags u8 = { $A; }; };",
+     AT "1:15: error: Enums must be constants. Did you forget to mark enum 'E' as constant?\n$S: #struct { E: #enum_flags u8 = { $A; }; };\n              ^\n"},
     {"a tab before the range is kept in the underline", "\t$A := B;", AT "1:8: error: 'B' was not previously declared.\n\t$A := B;\n\t      ^\n"},
 };
 

@@ -194,6 +194,19 @@ static Token *parse_struct_member_declaration(Struct_Parse *p, Layout *layout, T
         return semicolon->next;
     }
 
+    // A nested struct or enum declared without '$' is a type, not a member of one.
+    Token *k = colon->next;
+    if (token_is(k, "#struct")) {
+        bool polymorphic = k->next && k->next != semicolon && (k->next->kind & TOKEN_OPEN_PARENTHESIS);
+        print_error_on_token(name, polymorphic ? "A polymorphic struct type must be constant. Did you forget to mark '%s' as constant?"
+                                               : "A struct type must be constant. Did you forget to mark '%s' as constant?",
+                             token_to_c_string(name));
+        return nullptr;
+    }
+    if (token_is(k, "#enum") || token_is(k, "#enum_flags")) {
+        print_error_on_token(name, "Enums must be constants. Did you forget to mark enum '%s' as constant?", token_to_c_string(name));
+        return nullptr;
+    }
     Identifier *type = nullptr;
     Token *type_end = equal ? equal : semicolon;
     if (colon->next == type_end) {
