@@ -265,6 +265,8 @@ static const Error_Case ERROR_CASES[] = {
      AT "1:15: error: A polymorphic struct type must be constant. Did you forget to mark 'P' as constant?\n$S: #struct { P: #struct($X: Type) { a: X; }; };\n              ^\n"},
     {"a nested enum without '$'", "$S: #struct { E: #enum_flags u8 = { $A; }; };",
      AT "1:15: error: Enums must be constants. Did you forget to mark enum 'E' as constant?\n$S: #struct { E: #enum_flags u8 = { $A; }; };\n              ^\n"},
+    {"arithmetic with a struct on the right", "s: String;\nw := 1 + s;",
+     AT "2:8: error: You cannot apply an arithmetic operation on a value of type 'String' because it is not a number.\nNote that operators cannot be overloaded at the moment but this may change in future versions.\nw := 1 + s;\n       ^\n"},
     {"a tab before the range is kept in the underline", "\t$A := B;", AT "1:8: error: 'B' was not previously declared.\n\t$A := B;\n\t      ^\n"},
 };
 

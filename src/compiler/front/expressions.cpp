@@ -631,12 +631,16 @@ static bool parse_operand(Expression_Context *ctx, Cursor *c, Identifier *expect
 
 static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
     Compiler_State *s = &global_compiler_state;
-    if (!(op & (OP_CMP | OP_LOGICAL_AND | OP_LOGICAL_OR)) && !(left->flags & VALUE_UNTYPED)) {
-        Identifier *t = left->type && (left->type->flags & TYPE_ENUM) && left->type->base_type ? left->type->base_type : left->type;
+    // Either side may be the one that is not a number; a literal on the other
+    // side must not be converted to it first.
+    Value *sides[2] = {left, right};
+    for (Value *side : sides) {
+        if ((op & (OP_CMP | OP_LOGICAL_AND | OP_LOGICAL_OR)) || (side->flags & VALUE_UNTYPED)) continue;
+        Identifier *t = side->type && (side->type->flags & TYPE_ENUM) && side->type->base_type ? side->type->base_type : side->type;
         if (!t || (!t->pointer_depth && !(t->flags & TYPE_NUMBER))) {
             print_error_on_token(where, "You cannot apply an arithmetic operation on a value of type '%s' because it is not a number.\n"
                                         "Note that operators cannot be overloaded at the moment but this may change in future versions.",
-                                 type_to_c_string(left->type));
+                                 type_to_c_string(side->type));
             return false;
         }
     }
