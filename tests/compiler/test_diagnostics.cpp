@@ -267,6 +267,12 @@ static const Error_Case ERROR_CASES[] = {
      AT "1:15: error: Enums must be constants. Did you forget to mark enum 'E' as constant?\n$S: #struct { E: #enum_flags u8 = { $A; }; };\n              ^\n"},
     {"arithmetic with a struct on the right", "s: String;\nw := 1 + s;",
      AT "2:8: error: You cannot apply an arithmetic operation on a value of type 'String' because it is not a number.\nNote that operators cannot be overloaded at the moment but this may change in future versions.\nw := 1 + s;\n       ^\n"},
+    {"two members of one union in a literal", "$S: #struct { #union { a: u8; b: u16; }; };\n$A: S = { a = 1, b = 2 };",
+     AT "2:18: error: You cannot initialise struct member b because it is part of a union and another member in that union has already been explicitly initialised.\n$A: S = { a = 1, b = 2 };\n                 ^\n"},
+    {"a union member after a member of a struct inside it", "$S: #struct { #union { a: u8; #struct { b: u8; c: u8; }; }; };\n$A: S = { b = 1, a = 2 };",
+     AT "2:18: error: You cannot initialise struct member a because it is part of a union and another member in that union has already been explicitly initialised.\n$A: S = { b = 1, a = 2 };\n                 ^\n"},
+    {"a member brought in through an address", "$In: #struct { x: u8; };\n$S: #struct { #using p: @ In; };\n$A: S = { x = 1 };",
+     AT "3:11: error: Member 'x' cannot be initialised because it was introduced by a #using directive placed on a member which type refers to the memory address of a struct.\n$A: S = { x = 1 };\n          ^\n"},
     {"a tab before the range is kept in the underline", "\t$A := B;", AT "1:8: error: 'B' was not previously declared.\n\t$A := B;\n\t      ^\n"},
 };
 

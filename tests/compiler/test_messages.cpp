@@ -75,3 +75,11 @@ TEST(Compiler_Messages, TheMostNegativeNumberIsPrintedWhole) {
     Compile_Result dump = compile_text("$A: s64 = -9223372036854775808;");
     EXPECT_EQ(dump.dump, "A : s64 = -9223372036854775808\n");
 }
+
+TEST(Compiler_Messages, LiteralsKeepToOneAlternativeOfAUnion) {
+    // Members of a #struct inside a #union go together; members after the union are free.
+    Compile_Result r = compile_text("$S: #struct { x: u8; #union { a: u8; #struct { b: u8; c: u8; }; }; y: u8; };\n"
+                                    "$A: S = { x = 1, b = 2, c = 3, y = 4 };");
+    ASSERT_TRUE(r.ok) << r.errors;
+    EXPECT_EQ(r.dump.substr(r.dump.find("A : ")), "A : S = {1, 0, 2, 3, 4}\n");
+}

@@ -228,6 +228,8 @@ struct Identifier {
     // Struct member.
     u32 offset;
     Identifier *using_source;  // a member brought in by #using: the member that did
+    u32 union_id;              // the innermost #union block holding the member, 0 for none
+    u32 union_alternative;     // members sharing it may be set together in a literal
 };
 
 // [SECTION] Constants and values ----------------------------------------------------------

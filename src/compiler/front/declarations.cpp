@@ -75,6 +75,7 @@ struct Struct_Parse {
     Identifier *owner;
     Scope *members;
     Identifier *as_member;
+    u32 next_group; // numbers #union blocks and their alternatives
 };
 
 static bool parse_struct_body(Struct_Parse *p, Layout *layout, Token *first, Token *end);
@@ -363,9 +364,22 @@ static bool parse_struct_body(Struct_Parse *p, Layout *layout, Token *first, Tok
             if (!ok) return false;
             u32 offset;
             layout_place(layout, align_up(inner.size, inner.alignment), inner.alignment, &offset);
+            // Members of a nested #struct are one alternative of an enclosing #union;
+            // members of a #union are each their own. Only the innermost union is kept.
+            u32 union_id = is_union ? ++p->next_group : 0;
+            u32 alternative = is_union ? 0 : ++p->next_group;
             u32 i = 0;
             for (Bucket_Iterator it = bucket_iterate(&p->members->variables); it.element; bucket_iterator_next(&it), i++) {
-                if (i >= first_member) ((Identifier *)it.element)->offset += offset;
+                if (i < first_member) continue;
+                Identifier *m = (Identifier *)it.element;
+                m->offset += offset;
+                if (m->union_id) continue;
+                if (is_union) {
+                    m->union_id = union_id;
+                    if (!m->union_alternative) m->union_alternative = ++p->next_group;
+                } else {
+                    m->union_alternative = alternative;
+                }
             }
             t = block->partner->next;
             if (t && t != end && (t->kind & TOKEN_SEMICOLON)) t = t->next;
@@ -406,7 +420,7 @@ static bool parse_struct_body(Struct_Parse *p, Layout *layout, Token *first, Tok
 static bool build_struct(Identifier *id, Scope *declaring_scope, Token *open, Scope *members) {
     members->owner = id;
     id->member_scope = members;
-    Struct_Parse p = {id, members, nullptr};
+    Struct_Parse p = {id, members, nullptr, 0};
     Layout layout = {0, 1, 0, false};
     if (!parse_struct_body(&p, &layout, open->next, open->partner)) return false;
     id->alignment = layout.alignment;

@@ -74,6 +74,13 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
             for (u32 m = 0; m < num_members; m++) {
                 if (member_list[m]->name_length == first->length && memcmp(member_list[m]->name, first->text, (size_t)first->length) == 0) index = m;
             }
+            Identifier *brought = index == ~0u ? get_identifier_in_scope(type->member_scope, first->text, first->length) : nullptr;
+            if (brought && (brought->flags & IDENTIFIER_USING) && brought->using_source && brought->using_source->type &&
+                brought->using_source->type->pointer_depth) {
+                print_error_on_token(first, "Member '%s' cannot be initialised because it was introduced by a #using directive placed on a member which type refers to the memory address of a struct.",
+                                     token_to_c_string(first));
+                return false;
+            }
             if (index == ~0u) {
                 print_error_on_token(first, "'%s' is not a member of struct %s.", token_to_c_string(first), type_to_c_string(type));
                 return false;
@@ -90,9 +97,19 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
             print_error_on_token(firsts[k], "Member '%s' has already been set.", (const char *)arena_copy(identifier_name(member_list[index])).data);
             return false;
         }
+        Identifier *member = member_list[index];
+        if (member->union_id) {
+            for (u32 m = 0; m < num_members; m++) {
+                Identifier *other = member_list[m];
+                if (set[m] && other->union_id == member->union_id && other->union_alternative != member->union_alternative) {
+                    print_error_on_token(firsts[k], "You cannot initialise struct member %s because it is part of a union and another member in that union has already been explicitly initialised.",
+                                         (const char *)arena_copy(identifier_name(member)).data);
+                    return false;
+                }
+            }
+        }
         set[index] = true;
         if (first->kind & TOKEN_QUESTION_MARK) continue; // '?' keeps the member's default
-        Identifier *member = member_list[index];
         Value v = {};
         if (member->flags & IDENTIFIER_EMBEDDED_ARRAY) {
             if (!(first->kind & TOKEN_OPEN_BRACKET)) {
