@@ -273,6 +273,8 @@ static const Error_Case ERROR_CASES[] = {
      AT "2:18: error: You cannot initialise struct member a because it is part of a union and another member in that union has already been explicitly initialised.\n$A: S = { b = 1, a = 2 };\n                 ^\n"},
     {"a member brought in through an address", "$In: #struct { x: u8; };\n$S: #struct { #using p: @ In; };\n$A: S = { x = 1 };",
      AT "3:11: error: Member 'x' cannot be initialised because it was introduced by a #using directive placed on a member which type refers to the memory address of a struct.\n$A: S = { x = 1 };\n          ^\n"},
+    {"an index into an array member left empty", "$S: #struct { a: [] u8; };\n$V: S = {};\n$B := V.a[0];",
+     AT "3:10: error: It looks like the constant array you are trying to dereference does not have any data.\n$B := V.a[0];\n         ^\n"},
     {"a tab before the range is kept in the underline", "\t$A := B;", AT "1:8: error: 'B' was not previously declared.\n\t$A := B;\n\t      ^\n"},
 };
 

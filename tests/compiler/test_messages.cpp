@@ -83,3 +83,9 @@ TEST(Compiler_Messages, LiteralsKeepToOneAlternativeOfAUnion) {
     ASSERT_TRUE(r.ok) << r.errors;
     EXPECT_EQ(r.dump.substr(r.dump.find("A : ")), "A : S = {1, 0, 2, 3, 4}\n");
 }
+
+TEST(Compiler_Messages, AnArrayMemberDefaultsToNoElements) {
+    Compile_Result r = compile_text("$S: #struct { a: [] u8; b: [] u16 = [7]; };\n$V: S = {};");
+    ASSERT_TRUE(r.ok) << r.errors;
+    EXPECT_EQ(r.dump.substr(r.dump.find("V : ")), "V : S = {[], [7]}\n");
+}

@@ -748,6 +748,9 @@ void make_default_constant_value(Value *out, Identifier *type) {
     Identifier *t = numeric_view(type);
     if (t->pointer_depth == 0 && (t->flags & TYPE_REAL)) {
         out->constant.kind = CONSTANT_REAL;
+    } else if (t->pointer_depth == 0 && (t->flags & TYPE_ARRAY_STRUCT)) {
+        // An array's items are its elements, and by default it has none.
+        out->constant.kind = CONSTANT_AGGREGATE;
     } else if (t->pointer_depth == 0 && (t->flags & TYPE_STRUCT) && !(type->flags & IDENTIFIER_STRING_TYPE) && t->member_scope) {
         Bucket_Array *members = &t->member_scope->variables;
         out->constant.kind = CONSTANT_AGGREGATE;
