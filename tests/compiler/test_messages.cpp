@@ -83,6 +83,8 @@ static const Message_Case MESSAGE_CASES[] = {
     {"$A: [2] u8 = [1, 2] #align 3;", "1:21", "Use #align like this: #align(<alignment>)"},
     {"$S: #struct { a: [0x200000] u8; };\n$V: S = {};", "2:9", "The constant data section is full."},
     {"$S: #struct { a: [0x7FFFFFF0] u8; b: [0x7FFFFFF0] u8; };", "1:35", "This struct is too big."},
+    {"$P: #struct($T: Type) { $K := 1; };\n$A := P.K;", "2:9",
+     "Type 'P' is polymorphic and thus you cannot dereference anything from it or from an instance of it since its content is unknown."},
 };
 
 TEST(Compiler_Messages, EachMistakeIsNamedWhereItIs) {
