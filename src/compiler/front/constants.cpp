@@ -376,10 +376,19 @@ static bool integer_fits(const Value *v, Identifier *type) {
     return bits >= 64 || v->constant.u < ((u64)1 << bits);
 }
 
+static bool is_fixed_size_array(Identifier *t) {
+    return t && t->pointer_depth == 0 && (t->flags & TYPE_FIXED_SIZE_ARRAY);
+}
+
 bool cast_value_to_type(Value *v, Identifier *type, Token *where) {
     Compiler_State *s = &global_compiler_state;
     if (!type) return true;
     if (!where) where = v->first;
+    // Two fixed-size arrays only fit when they hold as many elements of one type.
+    if (is_fixed_size_array(type) && is_fixed_size_array(v->type) && !types_perfectly_match(type, v->type)) {
+        print_error_on_token(where, "Type '%s' is incompatible with type '%s'.", type_to_c_string(v->type), type_to_c_string(type));
+        return false;
+    }
     if (!value_is_constant(v)) return check_imperfect_types_mix(type, v->type, where) && (v->type = type, true);
     Identifier *t = numeric_view(type);
     bool number_expected = t->pointer_depth == 0 && (t->flags & TYPE_NUMBER);
