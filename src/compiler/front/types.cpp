@@ -155,6 +155,13 @@ static bool parse_type_name(Scope *scope, Token *t, Token *end, Identifier **out
         *stop = next->partner->next;
         return true;
     }
+    if (next && next != end && (next->kind & TOKEN_OPEN_PARENTHESIS) && !id->polymorphic) {
+        // Arguments after a type that takes none.
+        Identifier *type = type_from_identifier(id, t);
+        if (!type) return false;
+        print_error_on_token(t, "Type '%s' is not a polymorphic struct.", type_to_c_string(type));
+        return false;
+    }
     while (next && next != end && (next->kind & TOKEN_BINARY_OPERATOR) && next->op == OP_DOT) {
         // A type declared inside a struct.
         if (id->flags & IDENTIFIER_ENUM_MEMBER || (id->type && (id->type->flags & TYPE_ENUM) && !(id->flags & IDENTIFIER_IS_TYPE))) {
