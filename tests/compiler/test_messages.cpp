@@ -124,3 +124,42 @@ TEST(Compiler_Messages, AnArrayMemberDefaultsToNoElements) {
     ASSERT_TRUE(r.ok) << r.errors;
     EXPECT_EQ(r.dump.substr(r.dump.find("V : ")), "V : S = {[], [7]}\n");
 }
+
+TEST(Compiler_Messages, MembersBroughtInByUsingOnAValueAreSetInLiterals) {
+    struct Dump_Case {
+        const char *program;
+        const char *last_line;
+    };
+    const char *in = "$In: #struct { x: u8; y: u16; };\n";
+    const Dump_Case cases[] = {
+        {"$S: #struct { a: u8; #using i: In; };\n$A: S = { x = 1, a = 2 };", "A : S = {2, {1, 0}}\n"},
+        // Setting one part must leave the member's own default for the others, and that default untouched.
+        {"$S: #struct { #using i: In = In{ x = 5, y = 6 }; };\n$A: S = { y = 1 };\n$B: S = {};", "B : S = {{5, 6}}\n"},
+        {"$S: #struct { #using i: In = In{ x = 5, y = 6 }; };\n$A: S = { y = 1 };\n$B := A.y;", "B : u16 = 1\n"},
+        {"$S: #struct { #using i: In; };\n$A: S = { i = { 3, 4 } };", "A : S = {{3, 4}}\n"},
+    };
+    for (const Dump_Case &c : cases) {
+        Compile_Result r = compile_text(std::string(in) + c.program);
+        ASSERT_TRUE(r.ok) << c.program << "\n" << r.errors;
+        std::string expected = c.last_line;
+        ASSERT_GE(r.dump.size(), expected.size()) << c.program;
+        EXPECT_EQ(r.dump.substr(r.dump.size() - expected.size()), expected) << c.program;
+    }
+}
+
+TEST(Compiler_Messages, NestedUnionsKeepTheirOuterAlternatives) {
+    const char *s = "$S: #struct { #union { a: u8; #struct { b: u8; #union { c: u8; d: u16; }; }; }; };\n";
+    Compile_Result together = compile_text(std::string(s) + "$A: S = { b = 1, d = 2 };");
+    ASSERT_TRUE(together.ok) << together.errors;
+    EXPECT_EQ(together.dump.substr(together.dump.find("A : ")), "A : S = {0, 1, 0, 2}\n");
+    const Message_Case clashes[] = {
+        {"$A: S = { a = 1, c = 3 };", "2:18", "You cannot initialise struct member c because it is part of a union and another member in that union has already been explicitly initialised."},
+        {"$A: S = { d = 1, a = 3 };", "2:18", "You cannot initialise struct member a because it is part of a union and another member in that union has already been explicitly initialised."},
+        {"$A: S = { d = 1, c = 3 };", "2:18", "You cannot initialise struct member c because it is part of a union and another member in that union has already been explicitly initialised."},
+    };
+    for (const Message_Case &c : clashes) {
+        Compile_Result r = compile_text(std::string(s) + c.program);
+        std::string expected = std::string("/virtual/main.8:") + c.location + ": error: " + c.message + "\n";
+        EXPECT_EQ(r.errors.substr(0, expected.size()), expected) << c.program;
+    }
+}

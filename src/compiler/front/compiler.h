@@ -101,6 +101,14 @@ enum : u64 {
     IDENTIFIER_STRING_TYPE = 1ull << 46,    // the built-in String struct
 };
 
+// One #union block around a struct member and the alternative of it the member
+// belongs to; both are named by tokens so they stay apart across structs.
+struct Union_Step {
+    Token *union_block;
+    Token *alternative;
+    Union_Step *outer;
+};
+
 enum Declaration_Kind : u8 {
     DECLARATION_NONE = 0,
     DECLARATION_STRUCT = 1,
@@ -228,8 +236,8 @@ struct Identifier {
     // Struct member.
     u32 offset;
     Identifier *using_source;  // a member brought in by #using: the member that did
-    u32 union_id;              // the innermost #union block holding the member, 0 for none
-    u32 union_alternative;     // members sharing it may be set together in a literal
+    Union_Step *union_path;    // the #union blocks holding the member, innermost first
+    Token *union_pending;      // while parsing: the alternative of the next enclosing #union
 };
 
 // [SECTION] Constants and values ----------------------------------------------------------

@@ -75,7 +75,6 @@ struct Struct_Parse {
     Identifier *owner;
     Scope *members;
     Identifier *as_member;
-    u32 next_group; // numbers #union blocks and their alternatives
 };
 
 static bool parse_struct_body(Struct_Parse *p, Layout *layout, Token *first, Token *end);
@@ -364,22 +363,26 @@ static bool parse_struct_body(Struct_Parse *p, Layout *layout, Token *first, Tok
             if (!ok) return false;
             u32 offset;
             layout_place(layout, align_up(inner.size, inner.alignment), inner.alignment, &offset);
-            // Members of a nested #struct are one alternative of an enclosing #union;
-            // members of a #union are each their own. Only the innermost union is kept.
-            u32 union_id = is_union ? ++p->next_group : 0;
-            u32 alternative = is_union ? 0 : ++p->next_group;
+            // Members of a nested #struct are one alternative of the enclosing
+            // #union; members of a #union are each their own. Each member keeps
+            // every union around it, so alternatives of outer unions still exclude.
             u32 i = 0;
             for (Bucket_Iterator it = bucket_iterate(&p->members->variables); it.element; bucket_iterator_next(&it), i++) {
                 if (i < first_member) continue;
                 Identifier *m = (Identifier *)it.element;
                 m->offset += offset;
-                if (m->union_id) continue;
-                if (is_union) {
-                    m->union_id = union_id;
-                    if (!m->union_alternative) m->union_alternative = ++p->next_group;
-                } else {
-                    m->union_alternative = alternative;
+                if (!is_union) {
+                    m->union_pending = block;
+                    continue;
                 }
+                Union_Step *step = (Union_Step *)arena_allocate(sizeof(Union_Step));
+                step->union_block = block;
+                step->alternative = m->union_pending ? m->union_pending : m->name_token;
+                step->outer = nullptr;
+                Union_Step **tail = &m->union_path;
+                while (*tail) tail = &(*tail)->outer;
+                *tail = step;
+                m->union_pending = nullptr;
             }
             t = block->partner->next;
             if (t && t != end && (t->kind & TOKEN_SEMICOLON)) t = t->next;
@@ -420,7 +423,7 @@ static bool parse_struct_body(Struct_Parse *p, Layout *layout, Token *first, Tok
 static bool build_struct(Identifier *id, Scope *declaring_scope, Token *open, Scope *members) {
     members->owner = id;
     id->member_scope = members;
-    Struct_Parse p = {id, members, nullptr, 0};
+    Struct_Parse p = {id, members, nullptr};
     Layout layout = {0, 1, 0, false};
     if (!parse_struct_body(&p, &layout, open->next, open->partner)) return false;
     id->alignment = layout.alignment;

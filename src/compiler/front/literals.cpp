@@ -31,6 +31,62 @@ static u32 count_items(Token *open) {
     return n;
 }
 
+// One item of a struct literal: the member it sets and, for a member brought in
+// by #using on a struct value, its place inside the member that brought it.
+struct Literal_Entry {
+    u32 index;          // in the literal's struct
+    u32 inner_index;    // in the brought-in struct, ~0u for a member of its own
+    Identifier *via;    // the #using member, or null
+    Identifier *original;
+};
+
+static u32 variable_index(Scope *members, Identifier *m) {
+    u32 i = 0;
+    for (Bucket_Iterator it = bucket_iterate(&members->variables); it.element; bucket_iterator_next(&it), i++) {
+        if (it.element == m) return i;
+    }
+    return ~0u;
+}
+
+// Finds the #using member that brought `brought` in and the member it stands for.
+static bool locate_brought_member(Identifier **member_list, u32 num_members, Identifier *brought, Literal_Entry *e) {
+    Identifier *via = brought->using_source;
+    if (!via || !via->type || via->type->pointer_depth || !via->type->member_scope) return false;
+    Identifier *original = get_identifier_in_scope(via->type->member_scope, brought->name, brought->name_length);
+    if (!original) return false;
+    u32 inner = variable_index(via->type->member_scope, original);
+    for (u32 m = 0; m < num_members && inner != ~0u; m++) {
+        if (member_list[m] != via) continue;
+        e->index = m;
+        e->inner_index = inner;
+        e->via = via;
+        e->original = original;
+        return true;
+    }
+    return false;
+}
+
+static u32 collect_union_steps(const Literal_Entry *e, Union_Step **steps, u32 capacity) {
+    u32 n = 0;
+    for (Union_Step *s = e->original->union_path; s && n < capacity; s = s->outer) steps[n++] = s;
+    if (e->via) {
+        for (Union_Step *s = e->via->union_path; s && n < capacity; s = s->outer) steps[n++] = s;
+    }
+    return n;
+}
+
+// Two items clash when some #union holds both but in different alternatives.
+static bool entries_share_a_union(const Literal_Entry *a, const Literal_Entry *b) {
+    Union_Step *sa[64], *sb[64];
+    u32 na = collect_union_steps(a, sa, 64), nb = collect_union_steps(b, sb, 64);
+    for (u32 i = 0; i < na; i++) {
+        for (u32 j = 0; j < nb; j++) {
+            if (sa[i]->union_block == sb[j]->union_block && sa[i]->alternative != sb[j]->alternative) return true;
+        }
+    }
+    return false;
+}
+
 bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *out) {
     if (!type) {
         print_error_on_token(open, "The compiler cannot infer the type of this struct literal.");
@@ -62,26 +118,27 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
     Value default_value;
     make_default_constant_value(&default_value, type);
     Constant *items = default_value.constant.items;
-    bool *set = (bool *)arena_allocate(num_members + 1, 1);
-    memset(set, 0, num_members + 1);
+    Literal_Entry *entries = (Literal_Entry *)arena_allocate(sizeof(Literal_Entry) * (n + 1));
+    u32 num_entries = 0;
     bool all_constant = true;
     u32 position = 0;
     for (u32 k = 0; k < n; k++) {
         Token *first = firsts[k];
-        u32 index = position;
+        Literal_Entry e = {position, ~0u, nullptr, nullptr};
         if ((first->kind & TOKEN_IDENTIFIER) && first->next != ends[k] && (first->next->kind & TOKEN_BINARY_OPERATOR) && first->next->op == OP_ASSIGN) {
-            index = ~0u;
+            e.index = ~0u;
             for (u32 m = 0; m < num_members; m++) {
-                if (member_list[m]->name_length == first->length && memcmp(member_list[m]->name, first->text, (size_t)first->length) == 0) index = m;
+                if (member_list[m]->name_length == first->length && memcmp(member_list[m]->name, first->text, (size_t)first->length) == 0) e.index = m;
             }
-            Identifier *brought = index == ~0u ? get_identifier_in_scope(type->member_scope, first->text, first->length) : nullptr;
+            Identifier *brought = e.index == ~0u ? get_identifier_in_scope(type->member_scope, first->text, first->length) : nullptr;
             if (brought && (brought->flags & IDENTIFIER_USING) && brought->using_source && brought->using_source->type &&
                 brought->using_source->type->pointer_depth) {
                 print_error_on_token(first, "Member '%s' cannot be initialised because it was introduced by a #using directive placed on a member which type refers to the memory address of a struct.",
                                      token_to_c_string(first));
                 return false;
             }
-            if (index == ~0u) {
+            if (brought && (brought->flags & IDENTIFIER_USING)) locate_brought_member(member_list, num_members, brought, &e);
+            if (e.index == ~0u) {
                 print_error_on_token(first, "'%s' is not a member of struct %s.", token_to_c_string(first), type_to_c_string(type));
                 return false;
             }
@@ -89,26 +146,29 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
         } else {
             position++;
         }
-        if (index >= num_members) {
+        if (e.index >= num_members) {
             print_error_on_token(firsts[k], "Struct '%s' has only %u %s.", type_to_c_string(type), num_members, num_members == 1 ? "member" : "members");
             return false;
         }
-        if (set[index]) {
-            print_error_on_token(firsts[k], "Member '%s' has already been set.", (const char *)arena_copy(identifier_name(member_list[index])).data);
-            return false;
-        }
-        Identifier *member = member_list[index];
-        if (member->union_id) {
-            for (u32 m = 0; m < num_members; m++) {
-                Identifier *other = member_list[m];
-                if (set[m] && other->union_id == member->union_id && other->union_alternative != member->union_alternative) {
-                    print_error_on_token(firsts[k], "You cannot initialise struct member %s because it is part of a union and another member in that union has already been explicitly initialised.",
-                                         (const char *)arena_copy(identifier_name(member)).data);
-                    return false;
-                }
+        if (!e.original) e.original = member_list[e.index];
+        for (u32 j = 0; j < num_entries; j++) {
+            Literal_Entry *other = &entries[j];
+            // Setting a whole member and a part of it brought in by #using also counts twice.
+            bool same = other->index == e.index && (other->inner_index == e.inner_index || other->inner_index == ~0u || e.inner_index == ~0u);
+            if (same) {
+                Identifier *named = e.via ? e.original : member_list[e.index];
+                print_error_on_token(firsts[k], "Member '%s' has already been set.", (const char *)arena_copy(identifier_name(named)).data);
+                return false;
             }
         }
-        set[index] = true;
+        for (u32 j = 0; j < num_entries; j++) {
+            if (!entries_share_a_union(&entries[j], &e)) continue;
+            print_error_on_token(firsts[k], "You cannot initialise struct member %s because it is part of a union and another member in that union has already been explicitly initialised.",
+                                 (const char *)arena_copy(identifier_name(e.original)).data);
+            return false;
+        }
+        entries[num_entries++] = e;
+        Identifier *member = e.original;
         if (first->kind & TOKEN_QUESTION_MARK) continue; // '?' keeps the member's default
         Value v = {};
         if (member->flags & IDENTIFIER_EMBEDDED_ARRAY) {
@@ -124,8 +184,23 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
             }
         }
         if (!parse_assignment_value(scope, member->type, first, ends[k], &v)) return false;
-        if (value_is_constant(&v)) items[index] = v.constant;
-        else all_constant = false;
+        if (!value_is_constant(&v)) {
+            all_constant = false;
+        } else if (e.inner_index == ~0u) {
+            items[e.index] = v.constant;
+        } else {
+            // The default may share its items with the member's own default; copy before writing.
+            Constant *outer = &items[e.index];
+            if (!(outer->kind & CONSTANT_AGGREGATE) || e.inner_index >= outer->item_count) {
+                all_constant = false;
+                continue;
+            }
+            Constant *copy = (Constant *)arena_allocate(sizeof(Constant) * outer->item_count);
+            memcpy(copy, outer->items, sizeof(Constant) * outer->item_count);
+            copy[e.inner_index] = v.constant;
+            outer->items = copy;
+            outer->kind &= ~CONSTANT_IN_DATA;
+        }
     }
     memset(out, 0, sizeof *out);
     out->type = type;
