@@ -85,6 +85,14 @@ static const Message_Case MESSAGE_CASES[] = {
     {"$S: #struct { a: [0x7FFFFFF0] u8; b: [0x7FFFFFF0] u8; };", "1:35", "This struct is too big."},
     {"$P: #struct($T: Type) { $K := 1; };\n$A := P.K;", "2:9",
      "Type 'P' is polymorphic and thus you cannot dereference anything from it or from an instance of it since its content is unknown."},
+    {"#if 1 { $A := 1 }", "1:12", "All declarations must end with a ';'."},
+    {"$S: #struct { $K: u8; };", "1:16", "Constants must be assigned a value."},
+    {"$P: #struct($T: Type) { $K: T; };\nx: P(u8);", "1:26", "Constants must be assigned a value."},
+    {"v: void;\nx := v;", "2:6", "It looks like x's type is being infered from the value you assign to it but said value is 'v' which the compiler cannot use to infer the type."},
+    {"v: void;\n$S: #struct { a := v; };", "2:20", "It looks like a's type is being infered from the value you assign to it but said value is 'v' which the compiler cannot use to infer the type."},
+    {"s: String;\nw := s == s;", "2:8", "This operator cannot be applied on values of type 'String'."},
+    {"$S: #struct { a: u8; };\nv: S;\nw := 1 < v;", "3:8", "This operator cannot be applied on values of type 'S'."},
+    {"v: [] u8;\nw := v && 1;", "2:8", "This operator cannot be applied on values of type '[] u8'."},
 };
 
 TEST(Compiler_Messages, EachMistakeIsNamedWhereItIs) {
@@ -162,4 +170,10 @@ TEST(Compiler_Messages, NestedUnionsKeepTheirOuterAlternatives) {
         std::string expected = std::string("/virtual/main.8:") + c.location + ": error: " + c.message + "\n";
         EXPECT_EQ(r.errors.substr(0, expected.size()), expected) << c.program;
     }
+}
+
+TEST(Compiler_Messages, NumbersAndAddressesStillCompare) {
+    Compile_Result r = compile_text("$E: #enum u8 = { $A; };\nv: u8;\np: @ u8;\ne: E;\nw := v == 1 && p != p || e == E.A;");
+    ASSERT_TRUE(r.ok) << r.errors;
+    EXPECT_EQ(r.dump.substr(r.dump.find("w : ")), "w : b8\n");
 }

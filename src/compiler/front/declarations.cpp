@@ -21,7 +21,8 @@ bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *typ
     if (!type) {
         value_set_default_type(&v);
         type = v.type;
-        if (!type) {
+        // A void value holds nothing a variable could take its type from.
+        if (!type || (type->pointer_depth == 0 && (type->flags & TYPE_VOID))) {
             print_error_on_token(equal->next, "It looks like %s's type is being infered from the value you assign to it but said value is '%s' which the compiler cannot use to infer the type.",
                                  token_to_c_string(id->name_token), token_to_c_string(equal->next));
             return false;

@@ -635,6 +635,15 @@ static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
     // side must not be converted to it first.
     Value *sides[2] = {left, right};
     for (Value *side : sides) {
+        // Structs (strings and arrays too) have no comparison or truth value of their own.
+        if (!(op & (OP_CMP | OP_LOGICAL_AND | OP_LOGICAL_OR)) || (side->flags & VALUE_UNTYPED) || !side->type) continue;
+        Identifier *t = side->type;
+        if (t->pointer_depth == 0 && (t->flags & (TYPE_STRUCT | TYPE_VOID))) {
+            print_error_on_token(where, "This operator cannot be applied on values of type '%s'.", type_to_c_string(t));
+            return false;
+        }
+    }
+    for (Value *side : sides) {
         if ((op & (OP_CMP | OP_LOGICAL_AND | OP_LOGICAL_OR)) || (side->flags & VALUE_UNTYPED)) continue;
         Identifier *t = side->type && (side->type->flags & TYPE_ENUM) && side->type->base_type ? side->type->base_type : side->type;
         if (!t || (!t->pointer_depth && !(t->flags & TYPE_NUMBER))) {

@@ -483,7 +483,8 @@ static bool resolve_other_declaration(Scope *scope, Identifier *id) {
     }
     if (id->value_first) return handle_declaration_assignment(scope, id, type, id->value_first, id->value_end);
     if (id->flags & IDENTIFIER_CONSTANT) {
-        print_error_on_token(id->name_token, "Constants must be initialised with an explicit value.");
+        // A struct's constant member is not a lazily resolved global.
+        print_error_on_token(id->name_token, (id->flags & IDENTIFIER_MEMBER) ? "Constants must be assigned a value." : "Constants must be initialised with an explicit value.");
         return false;
     }
     id->type = type;
