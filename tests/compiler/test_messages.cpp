@@ -93,6 +93,16 @@ static const Message_Case MESSAGE_CASES[] = {
     {"s: String;\nw := s == s;", "2:8", "This operator cannot be applied on values of type 'String'."},
     {"$S: #struct { a: u8; };\nv: S;\nw := 1 < v;", "3:8", "This operator cannot be applied on values of type 'S'."},
     {"v: [] u8;\nw := v && 1;", "2:8", "This operator cannot be applied on values of type '[] u8'."},
+    {"v: String;\nw := v.;", "2:7", "It looks like you are trying to dereference a struct member but this does not look like a struct member dereference."},
+    {"$S: #struct { e: [3] u8; };\nv: S;\nw := v.e.count;", "3:10", "It looks like you are trying to dereference a member from a fixed-size array embedded in the struct, which is illegal."},
+    {"$S: #struct { e: [3] u8; };\nv: S;\nw := (v.e).data;", "3:12", "It looks like you are trying to dereference a member from a fixed-size array embedded in the struct, which is illegal."},
+    {"$S: #struct { e: [3] u8; };\n$V: S = {};\n$W := V.e.count;", "3:11", "It looks like you are trying to dereference a member from a fixed-size array embedded in the struct, which is illegal."},
+    {"$A := 5[0];", "1:8", "It looks like you are trying to dereference from a value that is not a memory address or an array."},
+    {"$A := 5.0[1];", "1:10", "It looks like you are trying to dereference from a value that is not a memory address or an array."},
+    {"$A := cast(300);", "1:7", "The compiler cannot infer the type to cast to here."},
+    {"$A: u8 = cast();", "1:14", "It looks like you forgot to indicate a value to cast here."},
+    {"t: Type;\nw := t[1];", "2:7", "You cannot use a dynamic value as a type to make an array literal."},
+    {"$A := u8[0];", "1:9", "Type 'u8' is not an array type so you cannot make an array literal from it."},
 };
 
 TEST(Compiler_Messages, EachMistakeIsNamedWhereItIs) {
@@ -176,4 +186,25 @@ TEST(Compiler_Messages, NumbersAndAddressesStillCompare) {
     Compile_Result r = compile_text("$E: #enum u8 = { $A; };\nv: u8;\np: @ u8;\ne: E;\nw := v == 1 && p != p || e == E.A;");
     ASSERT_TRUE(r.ok) << r.errors;
     EXPECT_EQ(r.dump.substr(r.dump.find("w : ")), "w : b8\n");
+}
+
+TEST(Compiler_Messages, TypesGiveArrayLiteralsAndPlacesGiveCasts) {
+    struct Dump_Case {
+        const char *program;
+        const char *last_line;
+    };
+    const Dump_Case cases[] = {
+        {"$T := #type([] u8);\n$A := T[1, 2];", "A : [] u8 = [1, 2]\n"},
+        {"$A := #type([3] u16)[1, 2];", "A : [3] u16 = [1, 2]\n"},
+        {"$A: [2] u8 = [1, 2];\n$B := #type_of(A)[3, 4];", "B : [2] u8 = [3, 4]\n"},
+        {"$A: u8 = cast(300);", "A : u8 = 44\n"},
+        {"$A: s8 = cast(255);", "A : s8 = -1\n"},
+    };
+    for (const Dump_Case &c : cases) {
+        Compile_Result r = compile_text(c.program);
+        ASSERT_TRUE(r.ok) << c.program << "\n" << r.errors;
+        std::string expected = c.last_line;
+        ASSERT_GE(r.dump.size(), expected.size()) << c.program;
+        EXPECT_EQ(r.dump.substr(r.dump.size() - expected.size()), expected) << c.program;
+    }
 }

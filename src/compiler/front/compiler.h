@@ -245,6 +245,7 @@ struct Identifier {
 enum : u64 {
     VALUE_CONSTANT = 0x1,
     VALUE_UNTYPED = 0x2, // a literal that takes its type from where it is used
+    VALUE_EMBEDDED_ARRAY = 0x4, // a struct's fixed-size array member, read as its address
 };
 
 struct Value {

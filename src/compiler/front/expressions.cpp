@@ -100,9 +100,17 @@ static bool constant_member_of(Identifier *structure, Identifier *m, const Const
 static bool parse_member_access(Expression_Context *ctx, Value *v, Token *dot, Token *member) {
     Compiler_State *s = &global_compiler_state;
     (void)ctx;
-    if (!member || member == ctx->end || !(member->kind & TOKEN_IDENTIFIER)) {
-        print_error_on_token(member && member != ctx->end ? member : dot, "Expected a struct member but got '%s' instead.",
-                             member && member != ctx->end ? token_to_c_string(member) : "");
+    if (!member || member == ctx->end) {
+        print_error_on_token(dot, "It looks like you are trying to dereference a struct member but this does not look like a struct member dereference.");
+        return false;
+    }
+    if (!(member->kind & TOKEN_IDENTIFIER)) {
+        print_error_on_token(member, "Expected a struct member but got '%s' instead.", token_to_c_string(member));
+        return false;
+    }
+    if (v->flags & VALUE_EMBEDDED_ARRAY) {
+        // It reads as the address of its first element; it has no count or data members.
+        print_error_on_token(member, "It looks like you are trying to dereference a member from a fixed-size array embedded in the struct, which is illegal.");
         return false;
     }
     if (value_is_constant(v) && (v->constant.kind & CONSTANT_TYPE)) {
@@ -164,6 +172,7 @@ static bool parse_member_access(Expression_Context *ctx, Value *v, Token *dot, T
     result.first = v->first;
     result.last = member;
     result.type = (m->flags & IDENTIFIER_EMBEDDED_ARRAY) ? type_to_memory_address_of_type(m->type->element_type, 1) : m->type;
+    if (m->flags & IDENTIFIER_EMBEDDED_ARRAY) result.flags |= VALUE_EMBEDDED_ARRAY;
     if (value_is_constant(v) && v->type->pointer_depth == 0) {
         if (v->constant.kind & CONSTANT_STRING) {
             if (token_is(member, "count")) {
@@ -174,7 +183,7 @@ static bool parse_member_access(Expression_Context *ctx, Value *v, Token *dot, T
             *v = result;
             return true;
         }
-        if (constant_member_of(structure, m, &v->constant, &result.constant)) result.flags = VALUE_CONSTANT;
+        if (constant_member_of(structure, m, &v->constant, &result.constant)) result.flags |= VALUE_CONSTANT;
     }
     *v = result;
     return true;
@@ -184,6 +193,10 @@ static bool parse_index(Expression_Context *ctx, Value *v, Token *open) {
     Compiler_State *s = &global_compiler_state;
     if (open->partner == open->next) {
         print_error_on_token(open, "The compiler expected an index to dereference from.");
+        return false;
+    }
+    if ((v->flags & VALUE_UNTYPED) && !(v->constant.kind & CONSTANT_STRING)) {
+        print_error_on_token(open, "It looks like you are trying to dereference from a value that is not a memory address or an array.");
         return false;
     }
     if (v->flags & VALUE_UNTYPED) value_set_default_type(v);
@@ -372,7 +385,8 @@ static bool parse_directive_value(Expression_Context *ctx, Cursor *c, Value *out
     return true;
 }
 
-static bool parse_cast(Expression_Context *ctx, Cursor *c, Value *out) {
+// 'cast(value, type)', or 'cast(value)' to the type the place expects.
+static bool parse_cast(Expression_Context *ctx, Cursor *c, Identifier *expected, Value *out) {
     Token *word = c->t;
     Token *open = word->next;
     if (!open || open == ctx->end || !(open->kind & TOKEN_OPEN_PARENTHESIS)) {
@@ -381,8 +395,21 @@ static bool parse_cast(Expression_Context *ctx, Cursor *c, Value *out) {
     }
     Token *comma = get_first_token_like_bounded(open->next, TOKEN_COMMA, open->partner);
     if (!comma) {
-        print_error_on_token(word, "If you are trying to cast a value, do it this way: cast(value, type).");
-        return false;
+        if (open->next == open->partner) {
+            print_error_on_token(open, "It looks like you forgot to indicate a value to cast here.");
+            return false;
+        }
+        if (!expected) {
+            print_error_on_token(word, "The compiler cannot infer the type to cast to here.");
+            return false;
+        }
+        if (!parse_simple_statement(ctx->scope, open->next, open->partner, nullptr, out)) return false;
+        if (!explicit_cast_value(out, expected, open->next)) return false;
+        out->first = word;
+        out->last = open->partner;
+        c->t = open->partner->next;
+        c->split = false;
+        return true;
     }
     if (comma == open->next) {
         print_error_on_token(comma, "It looks like you forgot to indicate a value to cast here.");
@@ -473,7 +500,7 @@ static bool parse_primary(Expression_Context *ctx, Cursor *c, Identifier *expect
         }
     }
     if (t->kind & TOKEN_IDENTIFIER) {
-        if (!outer && token_is(t, "cast")) return parse_cast(ctx, c, out);
+        if (!outer && token_is(t, "cast")) return parse_cast(ctx, c, expected, out);
         Identifier *id = get_identifier_with_error(ctx->scope, t, outer);
         if (!id) return false;
         Token *next = t->next;
@@ -509,7 +536,19 @@ static bool parse_postfix(Expression_Context *ctx, Cursor *c, Value *v) {
             continue;
         }
         if (t->kind & TOKEN_OPEN_BRACKET) {
-            if (!parse_index(ctx, v, t)) return false;
+            // After a type value the brackets hold an array literal of that type.
+            if (v->type == global_compiler_state.type_Type && !(v->flags & VALUE_UNTYPED)) {
+                if (!value_is_constant(v) || !(v->constant.kind & CONSTANT_TYPE)) {
+                    print_error_on_token(t, "You cannot use a dynamic value as a type to make an array literal.");
+                    return false;
+                }
+                Value literal = {};
+                if (!parse_array_literal(ctx->scope, v->constant.type_value, t, &literal)) return false;
+                literal.first = v->first;
+                *v = literal;
+            } else if (!parse_index(ctx, v, t)) {
+                return false;
+            }
             advance(c);
             continue;
         }
@@ -561,6 +600,7 @@ static bool parse_postfix(Expression_Context *ctx, Cursor *c, Value *v) {
 }
 
 static bool apply_unary_on_value(Value *v, u64 op, Token *where) {
+    v->flags &= ~VALUE_EMBEDDED_ARRAY;
     if (value_is_constant(v)) {
         if (op == OP_ADDRESS) {
             print_error_on_token(where, "You cannot take the address of a constant.");
@@ -704,7 +744,7 @@ static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
             left->type = rt;
         }
     }
-    left->flags &= ~(VALUE_CONSTANT | VALUE_UNTYPED);
+    left->flags &= ~(VALUE_CONSTANT | VALUE_UNTYPED | VALUE_EMBEDDED_ARRAY);
     return true;
 }
 
