@@ -103,6 +103,7 @@ static const Message_Case MESSAGE_CASES[] = {
     {"$A: u8 = cast();", "1:14", "It looks like you forgot to indicate a value to cast here."},
     {"t: Type;\nw := t[1];", "2:7", "You cannot use a dynamic value as a type to make an array literal."},
     {"$A := u8[0];", "1:9", "Type 'u8' is not an array type so you cannot make an array literal from it."},
+    {"$S: #struct { e: [3] u8; };\n$V: S = { [7, 8] };\n$W := V.e[2];", "3:11", "The constant array you are trying to dereference has only 2 elements but you are trying to access it at index 2."},
 };
 
 TEST(Compiler_Messages, EachMistakeIsNamedWhereItIs) {
@@ -199,6 +200,7 @@ TEST(Compiler_Messages, TypesGiveArrayLiteralsAndPlacesGiveCasts) {
         {"$A: [2] u8 = [1, 2];\n$B := #type_of(A)[3, 4];", "B : [2] u8 = [3, 4]\n"},
         {"$A: u8 = cast(300);", "A : u8 = 44\n"},
         {"$A: s8 = cast(255);", "A : s8 = -1\n"},
+        {"$S: #struct { e: [3] u8; };\n$V: S = { [7, 8, 9] };\n$W := V.e[1];", "W : u8 = 8\n"},
     };
     for (const Dump_Case &c : cases) {
         Compile_Result r = compile_text(c.program);

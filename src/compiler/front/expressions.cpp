@@ -227,7 +227,8 @@ static bool parse_index(Expression_Context *ctx, Value *v, Token *open) {
         }
         s64 i = index.constant.s;
         if (value_is_constant(v)) {
-            if (type_is_address(type)) {
+            // A constant struct's embedded array keeps its elements as items, like a constant array.
+            if (type_is_address(type) && !(v->flags & VALUE_EMBEDDED_ARRAY)) {
                 print_error_on_token(open, "You cannot dereference data from a constant memory address. This rule may change in future versions.");
                 return false;
             }
