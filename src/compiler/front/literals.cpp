@@ -31,6 +31,21 @@ static u32 count_items(Token *open) {
     return n;
 }
 
+// The items of a literal's group, each as [first, end); false (reported) when
+// an item is empty.
+static bool split_literal_items(Token *open, Token ***firsts, Token ***ends, u32 *n) {
+    u32 capacity = count_items(open);
+    *firsts = (Token **)arena_allocate(sizeof(Token *) * capacity);
+    *ends = (Token **)arena_allocate(sizeof(Token *) * capacity);
+    bool empty_item;
+    *n = split_items(open, *firsts, *ends, capacity, &empty_item);
+    if (empty_item) {
+        print_error_on_token(open, "This is unexpected. Did you forget a ';' or a ','?");
+        return false;
+    }
+    return true;
+}
+
 // One item of a struct literal: the member it sets and, for a member brought in
 // by #using on a struct value, its place inside the member that brought it.
 struct Literal_Entry {
@@ -106,15 +121,9 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
     u32 i = 0;
     for (Bucket_Iterator it = bucket_iterate(members); it.element; bucket_iterator_next(&it)) member_list[i++] = (Identifier *)it.element;
 
-    u32 capacity = count_items(open);
-    Token **firsts = (Token **)arena_allocate(sizeof(Token *) * capacity);
-    Token **ends = (Token **)arena_allocate(sizeof(Token *) * capacity);
-    bool empty_item;
-    u32 n = split_items(open, firsts, ends, capacity, &empty_item);
-    if (empty_item) {
-        print_error_on_token(open, "This is unexpected. Did you forget a ';' or a ','?");
-        return false;
-    }
+    Token **firsts, **ends;
+    u32 n;
+    if (!split_literal_items(open, &firsts, &ends, &n)) return false;
     Value default_value;
     make_default_constant_value(&default_value, type);
     Constant *items = default_value.constant.items;
@@ -222,15 +231,9 @@ bool parse_array_literal(Scope *scope, Identifier *type, Token *open, Value *out
         print_error_on_token(open, "Type '%s' is not an array type so you cannot make an array literal from it.", type_to_c_string(type));
         return false;
     }
-    u32 capacity = count_items(open);
-    Token **firsts = (Token **)arena_allocate(sizeof(Token *) * capacity);
-    Token **ends = (Token **)arena_allocate(sizeof(Token *) * capacity);
-    bool empty_item;
-    u32 n = split_items(open, firsts, ends, capacity, &empty_item);
-    if (empty_item) {
-        print_error_on_token(open, "This is unexpected. Did you forget a ';' or a ','?");
-        return false;
-    }
+    Token **firsts, **ends;
+    u32 n;
+    if (!split_literal_items(open, &firsts, &ends, &n)) return false;
     if ((type->flags & TYPE_FIXED_SIZE_ARRAY) && n > type->max_count) {
         print_error_on_token(open, "Array type '%s' can only hold up to %'lld %s but you are assigning %'lld %s.", type_to_c_string(type),
                              (long long)type->max_count, type->max_count == 1 ? "element" : "elements", (long long)n, n == 1 ? "element" : "elements");
