@@ -1,10 +1,9 @@
 #include "shell/command_line.h"
 #include "core/strings.h"
+#include "core/system_info.h"
 #include "shell/globals.h"
 #include "text/file.h"
 #include "text/lines.h"
-#include <fcntl.h>
-#include <unistd.h>
 #include <stdlib.h>
 
 void split_command_line(String bytes, Dynamic_Array *args) {
@@ -26,20 +25,9 @@ static Dynamic_Array command_line_bytes;
 
 bool read_command_line(Dynamic_Array *args, const char *path) {
     dynamic_array_init(args, sizeof(String));
-    int fd = open(path, O_RDONLY);
-    if (fd < 0) return false;
     dynamic_array_free(&command_line_bytes);
-    // /proc files report no size: read until the end, growing as needed.
-    Dynamic_Array *bytes = &command_line_bytes;
-    dynamic_array_init(bytes, 1, 4096);
-    for (;;) {
-        if (bytes->capacity - bytes->count < 1024) dynamic_array_reserve(bytes, bytes->capacity * 2);
-        ssize_t n = read(fd, (u8 *)bytes->data + bytes->count, bytes->capacity - bytes->count);
-        if (n <= 0) break;
-        bytes->count += (u32)n;
-    }
-    close(fd);
-    split_command_line(dynamic_array_as_string(bytes), args);
+    if (!linux_read_whole_proc_file(&command_line_bytes, path, (s64)strlen(path))) return false;
+    split_command_line(dynamic_array_as_string(&command_line_bytes), args);
     return true;
 }
 
