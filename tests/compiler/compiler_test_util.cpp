@@ -36,14 +36,18 @@ static Compile_Result finish(bool ok, bool keep = false) {
     return r;
 }
 
-Compile_Result compile_text(const std::string &text, const std::string &path) {
+static Compile_Result compile_text_with(const std::string &text, const std::string &path, bool keep) {
     release_kept();
     ensure_compiler("");
     Front_End_Options options = {};
     options.check = true;
     options.use_text = true;
     options.text = String{(u8 *)text.data(), (s64)text.size()};
-    return finish(compile_front_end(String{(u8 *)path.data(), (s64)path.size()}, options));
+    return finish(compile_front_end(String{(u8 *)path.data(), (s64)path.size()}, options), keep);
+}
+
+Compile_Result compile_text(const std::string &text, const std::string &path) {
+    return compile_text_with(text, path, false);
 }
 
 Compile_Result compile_file(const std::string &path, const std::string &root) {
@@ -57,14 +61,7 @@ Compile_Result compile_file(const std::string &path, const std::string &root) {
 }
 
 Compile_Result compile_text_keep(const std::string &text) {
-    release_kept();
-    ensure_compiler("");
-    // The text must outlive the kept tokens' file copy only during the call.
-    Front_End_Options options = {};
-    options.check = true;
-    options.use_text = true;
-    options.text = String{(u8 *)text.data(), (s64)text.size()};
-    return finish(compile_front_end(S("/virtual/main.8"), options), true);
+    return compile_text_with(text, "/virtual/main.8", true);
 }
 
 Identifier *kept_global(const char *name) {
