@@ -20,7 +20,7 @@ static Line_Range line_at(File *file, u64 offset) {
     u64 length = file_length(file);
     if (offset > length) offset = length;
     Line_Range line;
-    line.start = get_line_start(text, offset);
+    line.start = api_line_start_of(text, length, offset);
     line.end = get_line_end(text, length, line.start);
     line.break_len = api_break_at(text, length, line.end);
     return line;
@@ -175,10 +175,9 @@ void api_delete_token(u8 *) {
     if (!file || file_length(file) == 0) return;
     u64 cursor = file->cursor;
     Editor_Token token;
-    bool found = editor_get_next_token(file, cursor, &token) >= 0 && token.offset == cursor;
-    if (!found && get_token_at_offset(file, cursor, &token) >= 0)
-        found = token.offset < cursor && token.offset + token.length > cursor;
-    if (!found) return;
+    // The token that starts at the cursor, else the one the cursor stands in.
+    if (get_token_at_offset(file, cursor, &token) < 0) return;
+    if (token.offset != cursor && !(token.offset < cursor && token.offset + token.length > cursor)) return;
     delete_range(file, token.offset, token.length);
     api_move_cursor(file, token.offset);
 }

@@ -41,6 +41,16 @@ inline u64 api_previous_character_start(const u8 *text, u64 at) {
     return at - 1;
 }
 
+// Start of the line holding `offset`; the middle of a CR LF belongs to the
+// line the pair ends.
+inline u64 api_line_start_of(const u8 *text, u64 length, u64 offset) {
+    if (offset > length) offset = length;
+    if (offset > 0 && offset < length && text[offset - 1] == '\r' && text[offset] == '\n') offset--;
+    u64 start = offset;
+    while (start > 0 && text[start - 1] != '\n' && text[start - 1] != '\r') start--;
+    return start;
+}
+
 // The offset on the line starting at `line_start` at character `column`
 // (UTF-8 characters, a tab counting one), clamped to the line's end.
 u64 api_offset_at_column(const u8 *text, u64 length, u64 line_start, u64 column);

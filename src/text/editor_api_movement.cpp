@@ -42,7 +42,7 @@ void api_go_right(u8 *) {
 static bool line_start_away(File *file, s64 lines, u64 *out) {
     const u8 *text = file_text(file);
     u64 length = file_length(file);
-    u64 start = get_line_start(text, file->cursor);
+    u64 start = api_line_start_of(text, length, file->cursor);
     s64 moved = 0;
     while (lines < 0 && moved > lines && start > 0) {
         start = get_line_start(text, start - api_break_before(text, start));
@@ -66,7 +66,7 @@ static void move_lines(s64 lines) {
     const u8 *text = file_text(file);
     u64 length = file_length(file);
     if (file->cursor > length) file->cursor = length;
-    u64 column = get_cursor_column(file, get_line_start(text, file->cursor));
+    u64 column = get_cursor_column(file, api_line_start_of(text, length, file->cursor));
     u64 target_line;
     if (!line_start_away(file, lines, &target_line)) return;
     api_move_cursor(file, api_offset_at_column(text, length, target_line, column));
@@ -143,7 +143,7 @@ void api_go_to_file_end(u8 *) {
 void api_go_to_line_start(u8 *) {
     File *file = current_file;
     if (!file || file_length(file) == 0) return;
-    api_move_cursor(file, get_line_start(file_text(file), file->cursor));
+    api_move_cursor(file, api_line_start_of(file_text(file), file_length(file), file->cursor));
 }
 void api_go_to_line_end(u8 *) {
     File *file = current_file;
