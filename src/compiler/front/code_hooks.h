@@ -22,6 +22,9 @@ struct Code_Generator {
     bool (*compile_sub_program_body)(Identifier *sub_program);
     // The statements [first, end) compiled into `scope` (blocks, inlined bodies, #insert).
     bool (*make_instructions_in_scope)(Scope *scope, Token *first, Token *end, bool inserting);
+    // Gives a variable its storage (a global-data or stack register) and its
+    // initial value: `initial`, or its type's default when null.
+    bool (*declare_variable)(Scope *scope, Identifier *variable, Value *initial);
     // `v` as a dynamic temporary of its own type (constants are copied into a register).
     bool (*make_value_dynamic)(Scope *scope, Value *v);
     // `left` = `left` op `right`; the front end has checked and converted both sides.
