@@ -8,21 +8,9 @@
 #pragma once
 #include "core/base.h"
 #include "core/memory.h"
+#include "compiler/back/ir.h" // HINT_*, MACHINE_REGISTER_*
 
-// Allocation hints of a stack register (the IR sets them from the type).
-enum : u8 {
-    HINT_MEMORY = 1,
-    HINT_INTEGER_REGISTER = 2,
-    HINT_FLOAT_REGISTER = 4,
-    HINT_STAY_ALIVE = 8,
-    HINT_USE_A_MACHINE_REGISTER = 6,
-};
-
-enum : u8 {
-    MACHINE_REGISTER_NONE = 0,
-    MACHINE_REGISTER_INTEGER = 1,
-    MACHINE_REGISTER_FLOAT = 2,
-};
+constexpr u8 MACHINE_REGISTER_NONE = 0;
 
 // Integer registers 8..15 and float registers 2..15 are handed out, highest
 // first; the others are the back-end's scratch and convention registers.
