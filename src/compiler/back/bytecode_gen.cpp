@@ -225,6 +225,8 @@ static void allocate_scope_registers(Scope *owner) {
         r->machine_register_class = a->machine_register_class;
         r->machine_register = a->machine_register;
         r->offset = a->offset;
+        r->first_use = a->first_use; // as stretched over loops
+        r->last_use = a->last_use;
     }
     // The back-end keeps the stack 16-byte aligned at calls.
     owner->frame_size = (u32)((s->allocation.frame_size + 15) & ~15ull);
