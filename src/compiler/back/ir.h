@@ -12,7 +12,15 @@
 //     and lowered in place, so sequence numbers keep growing through it;
 //   - jumps name an IR_LABEL instruction of the same sub-program (possibly in
 //     another nested scope); labels emit no code;
-//   - `ir_state.sub_programs` lists every compiled body in declaration order.
+//   - `ir_state.sub_programs` lists every compiled body in declaration order;
+//     its IR is the list of `Identifier::body_scope` (the parameter scope);
+//   - a sub-program's arguments: IR_FRAME_START's [1] is the stack register
+//     that holds the address of the argument block; each parameter is read
+//     from it at the start of the body and the result written back into it;
+//   - pointers inside constant data (strings, arrays) are the front end's
+//     `global_compiler_state.constant_relocations` (offset -> offset); the
+//     lists here hold pointers stored in global data and addresses of
+//     sub-programs and type records.
 //
 // Index:
 //   [SECTION] Registers
@@ -284,6 +292,9 @@ IR_Instruction *instruction_arithmetic(Scope *scope, const Value *destination, u
 IR_Instruction *instruction_cmp(Scope *scope, const Value *a, u64 op, const Value *b, u64 flags = 0);
 IR_Instruction *instruction_get_cmp_result(Scope *scope, const Value *destination, u64 op, u64 flags = 0);
 IR_Instruction *instruction_label(Scope *scope);
+// A label made now and placed later (a forward jump target).
+IR_Instruction *make_label(Scope *scope);
+void place_instruction(Scope *scope, IR_Instruction *instruction);
 IR_Instruction *instruction_jump(Scope *scope, IR_Instruction *label);
 IR_Instruction *instruction_jump_if(Scope *scope, u16 condition, IR_Instruction *label, u64 flags = 0);
 IR_Instruction *instruction_nested_scope(Scope *scope, Scope *nested);

@@ -211,6 +211,19 @@ IR_Instruction *instruction_get_cmp_result(Scope *scope, const Value *destinatio
 
 IR_Instruction *instruction_label(Scope *scope) { return allocate_an_instruction(scope, IR_LABEL); }
 
+IR_Instruction *make_label(Scope *scope) { return new_instruction(scope, IR_LABEL); }
+
+void place_instruction(Scope *scope, IR_Instruction *in) {
+    in->scope = scope;
+    in->sequence = get_current_lifetime_id(scope);
+    in->next = nullptr;
+    if (scope->last_instruction) scope->last_instruction->next = in;
+    else scope->first_instruction = in;
+    scope->last_instruction = in;
+    scope->num_instructions++;
+    scope->lifetime_counter++;
+}
+
 IR_Instruction *instruction_jump(Scope *scope, IR_Instruction *label) {
     IR_Instruction *in = allocate_an_instruction(scope, IR_JUMP);
     in->operands[0].kind = IR_OPERAND_LABEL;

@@ -254,6 +254,8 @@ struct Identifier {
     Signature *signature;      // sub-program and sub-program type
     Polymorphic_Struct *polymorphic;
     Identifier *instance_of;   // an instance: its polymorphic struct
+    Identifier *next_overload; // sub-programs: the next one of this name in the same scope
+    Scope *body_scope;         // sub-programs: the compiled body
 
     // Struct member.
     u32 offset;
@@ -336,6 +338,7 @@ struct Scope {
     IR_Instruction *first_iteration_instruction, *last_iteration_instruction; // a loop's step
     u32 num_iteration_instructions;
     u32 frame_size;               // filled by register allocation
+    void *code_data;              // the statement compiler's record of this scope
 };
 
 Scope *_add_a_scope(Scope *parent, u32 flags);
@@ -439,6 +442,9 @@ bool preparse_global_scope(Scope *scope, Token *first, Token *end, String direct
 bool preparse_global_static_if_chain(Scope *scope, Pending_Static_If *chain);
 bool preparse_global_insert_directive(Scope *scope, Pending_Insert *insert);
 bool resolve_identifier(Identifier *id);
+// A declaration statement inside a body: recorded like a global and then
+// resolved by the caller; `after` gets the token after its ';'.
+Identifier *declare_in_scope(Scope *scope, Token *first, Token *end, Token **after);
 
 bool parse_type(Scope *scope, Identifier **out, Token *first, Token *end);
 Identifier *type_to_memory_address_of_type(Identifier *type, u32 depth);
@@ -481,6 +487,9 @@ bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, To
 Token *choose_static_if_block(Scope *scope, Token *t, Token *end, Token **chosen);
 bool parse_simple_statement(Scope *scope, Token *first, Token *end, Identifier *expected, Value *out);
 bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *out);
+// A call: `callee` is the value before '(' (a sub-program constant or an address).
+bool parse_call(Scope *scope, Value *callee, Token *open, Value *out);
+Scope *current_expression_scope();
 bool parse_array_literal(Scope *scope, Identifier *type, Token *open, Value *out);
 
 bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *type, Token *equal, Token *end);
