@@ -168,7 +168,7 @@ TEST_F(Lowering, CountingLoop) {
     add(IR_FRAME_END, {scope_operand(&body)});
 
     ASSERT_TRUE(make_bytecode_for_scope(&body, true, &code.array));
-    const std::vector<u8> expected = {BC_COPY_ARGUMENTS_ADDRESS, BC_PUSH_STACK_FRAME, BC_COPY_CONSTANT,
+    const std::vector<u8> expected = {BC_PUSH_STACK_FRAME, BC_COPY_ARGUMENTS_ADDRESS, BC_COPY_CONSTANT,
                                       BC_COPY_CONSTANT, BC_COMPARE_TO_CONSTANT, BC_JUMP_GE, BC_INT_ARITHMETIC,
                                       BC_INT_ARITHMETIC_CONSTANT, BC_JUMP, BC_COPY, BC_POP_STACK_FRAME, BC_RETURN};
     EXPECT_EQ(opcodes(), expected);
@@ -181,7 +181,7 @@ TEST_F(Lowering, CountingLoop) {
     ASSERT_TRUE(record(i)->in_machine_register && record(total)->in_machine_register);
     EXPECT_NE(record(i)->machine_register, record(total)->machine_register);
     EXPECT_NE(record(after)->machine_register, record(total)->machine_register);
-    EXPECT_EQ(code.at(1)->integer_mask, code.at(10)->integer_mask);
+    EXPECT_EQ(code.at(0)->integer_mask, code.at(10)->integer_mask);
     EXPECT_EQ(body.frame_size, 0u);
 }
 

@@ -58,7 +58,7 @@ const Bytecode_Opcode_Info BYTECODE_OPCODES[NUM_BYTECODE_OPCODES] = {
     {"embed machine code", BC_FORM_MACHINE_CODE, false, false},
     {"push stack frame", BC_FORM_FRAME, false, false},
     {"pop stack frame", BC_FORM_SCOPE, false, false},
-    {"copy arguments address (AMD64)", BC_FORM_NONE, false, false},
+    {"copy arguments address (AMD64)", BC_FORM_REGISTER, false, false},
     {"call", BC_FORM_CALL, false, false},
     {"call[]", BC_FORM_CALL_INDIRECT, false, false},
     {"foreign call", BC_FORM_FOREIGN_CALL, false, false},

@@ -81,7 +81,8 @@ enum Bytecode_Opcode : u8 {
     BC_PUSH_STACK_FRAME = 52,               // op0.reference the Scope; size the frame bytes;
                                             //   integer_mask / float_mask the registers to save
     BC_POP_STACK_FRAME = 53,                // op0.reference the Scope; size and masks as at the push
-    BC_COPY_ARGUMENTS_ADDRESS = 54,         // AMD64: the argument block address arrives in rax
+    BC_COPY_ARGUMENTS_ADDRESS = 54,         // AMD64, right after the push: the argument block address
+                                            //   arrives in rax and is copied into op0.reg (when valid)
     BC_CALL = 55,                           // op0.target callee start - this position (after linking);
                                             //   op1.reg the argument block (BC_FLAG_PASSES_ARGUMENTS);
                                             //   op2.reference the callee Identifier; masks live across

@@ -523,14 +523,19 @@ static bool emit_scope(Emitter *e, Scope *scope) {
         const IR_Operand *o = i->operands;
         switch (i->kind) {
         case IR_FRAME_START: {
-            if (e->is_sub_program && global_compiler_state.target_platform == TARGET_AMD64) {
-                emit(e, BC_COPY_ARGUMENTS_ADDRESS, i);
-            }
             Bytecode_Instruction *b = emit(e, BC_PUSH_STACK_FRAME, i);
             b->operands[0].reference = e->owner;
             b->size = e->owner->frame_size;
             b->integer_mask = bytecode_state.allocation.used_integer_mask;
             b->float_mask = bytecode_state.allocation.used_float_mask;
+            // The argument block's address arrives in rax; the body reads its
+            // parameters through the register named here, so the copy comes
+            // once the frame exists.
+            if (e->is_sub_program && global_compiler_state.target_platform == TARGET_AMD64) {
+                Bytecode_Instruction *c = emit(e, BC_COPY_ARGUMENTS_ADDRESS, i);
+                c->operands[0].reg = o[1].kind == IR_OPERAND_REGISTER ? o[1].reg : INVALID_REGISTER_ID;
+                c->size = 8;
+            }
             break;
         }
         case IR_FRAME_END:
@@ -677,11 +682,6 @@ bool make_bytecode_for_scope(Scope *scope, bool is_sub_program, Dynamic_Array *b
 
 // [SECTION] Whole program ---------------------------------------------------------------------------
 
-static bool is_compiled_body(Scope *scope) {
-    return (scope->flags & SCOPE_SUB_PROGRAM_ROOT) && !(scope->flags & (SCOPE_INLINED | SCOPE_ENTRY_POINT)) &&
-           scope->sub_program && scope->first_instruction && scope->first_instruction->kind == IR_FRAME_START;
-}
-
 bool make_bytecode_from_state(u64 entry_positions[3], u8 *flags) {
     bytecode_state_init();
     Bytecode_State *s = &bytecode_state;
@@ -700,12 +700,12 @@ bool make_bytecode_from_state(u64 entry_positions[3], u8 *flags) {
         if (!make_bytecode_for_scope(scope, false, bytecode)) return false;
         *flags |= FLAG_OF[which];
     }
-    // Compiled bodies are the non-inlined sub-program scopes whose list opens
-    // a frame; the scopes are walked in the order they were made.
-    for (Scope *body = global_compiler_state.global_scope; body; body = body->next_made) {
-        if (!is_compiled_body(body)) continue;
+    for (u32 k = 0; k < ir_state.sub_programs.count; k++) {
+        Identifier *sub_program = *dynamic_array_at<Identifier *>(&ir_state.sub_programs, k);
+        Scope *body = sub_program->body_scope;
+        if (!body || !body->first_instruction) continue;
         Sub_Program_Start *start = (Sub_Program_Start *)dynamic_array_add(&s->starts);
-        start->sub_program = body->sub_program;
+        start->sub_program = sub_program;
         start->position = bytecode_position(bytecode->count);
         if (!make_bytecode_for_scope(body, true, bytecode)) return false;
     }
