@@ -29,7 +29,7 @@ bool compile_entry_point(Scope **out, Token *entry_point) {
     start->operands[0].kind = IR_OPERAND_SCOPE;
     start->operands[0].scope = scope;
     start->first = start->last = entry_point;
-    if (first != end) {
+    if (first != end && first != closing) { // ':' ';' is an empty block too
         if (!code_generator.make_instructions_in_scope) {
             print_error_on_token(first, "Statements cannot be compiled into code by this build of the compiler.");
             return false;
@@ -45,10 +45,14 @@ bool compile_entry_point(Scope **out, Token *entry_point) {
     return true;
 }
 
+void ensure_ir_ready() {
+    static bool ready = false;
+    if (!ready) ir_init();
+    ready = true;
+}
+
 bool compile_to_bytecode(String path, Front_End_Options options, Bytecode_Program *out) {
-    static bool ir_ready = false;
-    if (!ir_ready) ir_init();
-    ir_ready = true;
+    ensure_ir_ready();
     ir_reset();
     if (ir_install_code_generator) ir_install_code_generator();
     *out = {};

@@ -10,6 +10,8 @@ struct Bytecode_Program {
     u8 entry_flags;         // ENTRY_FLAG_*
 };
 
+// The IR's tables and pools, made on first use.
+void ensure_ir_ready();
 // A scope of kind entry point under the global scope, the block's statements
 // in it, then the end-of-entry-point instruction at the block's closing token.
 bool compile_entry_point(Scope **out, Token *entry_point);
