@@ -2,6 +2,7 @@
 // editor runs and prints its reports the way the compile-errors tab reads.
 #include "compiler/back/bytecode_program.h"
 #include "compiler/back/listing.h"
+#include "compiler/back/statements.h"
 #include "compiler/front/compiler.h"
 #include "compiler/front/diagnostics.h"
 #include "compiler/front/dump.h"
@@ -73,7 +74,7 @@ int main(int argc, char **argv) {
     options.check = check;
     bool ok;
     Bytecode_Program program = {};
-    if (check) ok = compile_front_end(S(main_file), options);
+    if (check) ok = compile_program(S(main_file), options);
     else ok = compile_to_bytecode(S(main_file), options, &program);
     String errors = format_compile_errors();
     fwrite(errors.data, 1, (size_t)errors.count, stderr);
@@ -85,6 +86,7 @@ int main(int argc, char **argv) {
         fprintf(stderr, "tarnoc: cannot write the listing to '%s'\n", listing);
         ok = false;
     }
+    free_program_state();
     free_compiler_state();
     return ok ? 0 : 1;
 }

@@ -518,12 +518,21 @@ static void emit_frame_exit(Emitter *e, IR_Instruction *i) {
     emit(e, BC_RETURN, i);
 }
 
+// Where a frame opens, for the listing: the entry directive or the sub-program's name.
+static Token *frame_location(Scope *owner) {
+    for (u32 k = 0; k < 3; k++) {
+        if (global_compiler_state.entry_point_scopes[k] == owner) return global_compiler_state.entry_points[k];
+    }
+    return owner->sub_program ? owner->sub_program->name_token : nullptr;
+}
+
 static bool emit_scope(Emitter *e, Scope *scope) {
     for (IR_Instruction *i = scope->first_instruction; i; i = i->next) {
         const IR_Operand *o = i->operands;
         switch (i->kind) {
         case IR_FRAME_START: {
             Bytecode_Instruction *b = emit(e, BC_PUSH_STACK_FRAME, i);
+            if (!b->first) b->first = b->last = frame_location(e->owner);
             b->operands[0].reference = e->owner;
             b->size = e->owner->frame_size;
             b->integer_mask = bytecode_state.allocation.used_integer_mask;

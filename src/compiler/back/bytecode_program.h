@@ -1,5 +1,5 @@
-// The driver's last target-independent steps: the entry blocks compiled into
-// their own scopes, then bytecode for the whole program.
+// The driver's last target-independent step: bytecode for the whole program
+// once the statement compiler has built its IR.
 #pragma once
 #include "compiler/back/bytecode_gen.h"
 
@@ -10,12 +10,9 @@ struct Bytecode_Program {
     u8 entry_flags;         // ENTRY_FLAG_*
 };
 
-// The IR's tables and pools, made on first use.
+// The IR's tables and pools for code that builds IR by hand (tests).
 void ensure_ir_ready();
-// A scope of kind entry point under the global scope, the block's statements
-// in it, then the end-of-entry-point instruction at the block's closing token.
-bool compile_entry_point(Scope **out, Token *entry_point);
-// The driver through bytecode: front end, every global resolved, the entry
-// blocks, then make_bytecode_from_state. The state stays readable (for a
-// listing) until free_compiler_state.
+// The driver through bytecode (compile_program, then make_bytecode_from_state).
+// The state stays readable (for a listing) until free_program_state and
+// free_compiler_state.
 bool compile_to_bytecode(String path, Front_End_Options options, Bytecode_Program *out);
