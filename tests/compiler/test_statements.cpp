@@ -360,3 +360,29 @@ TEST(Compiler_Statements, EveryStatementFormCompiles) {
     }
     end_program();
 }
+
+// [SECTION] The language reference
+
+// Every ```8 block of docs/language.md is a whole program that compiles.
+TEST(Compiler_Statements, EveryExampleOfTheLanguageReferenceCompiles) {
+    FILE *f = fopen(TARNO_SOURCE_DIR "/docs/language.md", "rb");
+    ASSERT_NE(f, nullptr);
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    fclose(f);
+    u32 examples = 0;
+    for (size_t at = text.find("```8\n"); at != std::string::npos; at = text.find("```8\n", at)) {
+        size_t start = at + 5;
+        size_t stop = text.find("```", start);
+        ASSERT_NE(stop, std::string::npos);
+        std::string example = text.substr(start, stop - start);
+        Program p = compile_program_text(example);
+        EXPECT_TRUE(p.ok) << example << "\n" << p.errors;
+        end_program();
+        examples++;
+        at = stop + 3;
+    }
+    EXPECT_GE(examples, 10u);
+}

@@ -249,7 +249,9 @@ static bool prepare_arguments(Call *call, Signature *sig, Scope *declaring_scope
 
 static bool finish_call(Call *call, Identifier *sub_program, Value *callee, Identifier *type, Value *values, Value *out) {
     Compiler_State *s = &global_compiler_state;
-    Signature *sig = type->signature;
+    // A sub-program type is shared by every sub-program of its shape: the
+    // sub-program's own signature carries its names and flags.
+    Signature *sig = sub_program && sub_program->signature ? sub_program->signature : type->signature;
     memset(out, 0, sizeof *out);
     out->type = sig->return_type ? sig->return_type : s->type_void;
     out->first = call->open;
