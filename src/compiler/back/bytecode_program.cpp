@@ -10,8 +10,9 @@ void ensure_ir_ready() {
     ready = true;
 }
 
-// Every plain sub-program of the user's files gets its body compiled, called
-// or not, so that the whole program reaches bytecode (and its errors show).
+// Every plain sub-program of the user's files has its body compiled, called
+// or not, so that the whole program reaches bytecode; bodies the statement
+// compiler made at their declaration are skipped.
 static bool compile_global_sub_program_bodies() {
     Compiler_State *state = &global_compiler_state;
     ir_install_code_generator();

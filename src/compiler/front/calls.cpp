@@ -116,8 +116,7 @@ static bool check_for_overload_match(Identifier *candidate, Call *call, Call_Arg
 }
 
 // The same assignment, reporting the first problem (a call through an address, or the only candidate).
-static bool assign_arguments_with_errors(Identifier *callee_type, const char *name, Call *call, Call_Argument **slots) {
-    Signature *sig = callee_type->signature;
+static bool assign_arguments_with_errors(Signature *sig, const char *name, Call *call, Call_Argument **slots) {
     for (u32 i = 0; i < sig->num_parameters; i++) slots[i] = nullptr;
     if (call->num_arguments > sig->num_parameters) {
         print_error_on_token(call->arguments[sig->num_parameters].first, "Sub-program '%s' cannot take more than %u %s.", name,
@@ -208,7 +207,7 @@ static Identifier *find_overload(Call *call, Identifier *named, Call_Argument **
     }
     // With a single candidate the precise reason is worth more than "no match".
     if (num_candidates == 1 && only_candidate->signature && only_candidate->type) {
-        if (!assign_arguments_with_errors(only_candidate->type, (const char *)arena_copy(identifier_name(only_candidate)).data, call, slots)) return nullptr;
+        if (!assign_arguments_with_errors(only_candidate->signature, (const char *)arena_copy(identifier_name(only_candidate)).data, call, slots)) return nullptr;
         for (u32 i = 0; i < call->num_arguments; i++) {
             Call_Argument *a = &call->arguments[i];
             for (u32 p = 0; p < only_candidate->signature->num_parameters; p++) {
@@ -250,7 +249,9 @@ static bool prepare_arguments(Call *call, Signature *sig, Scope *declaring_scope
 
 static bool finish_call(Call *call, Identifier *sub_program, Value *callee, Identifier *type, Value *values, Value *out) {
     Compiler_State *s = &global_compiler_state;
-    Signature *sig = type->signature;
+    // A sub-program type is shared by every sub-program of its shape: the
+    // sub-program's own signature carries its names and flags.
+    Signature *sig = sub_program && sub_program->signature ? sub_program->signature : type->signature;
     memset(out, 0, sizeof *out);
     out->type = sig->return_type ? sig->return_type : s->type_void;
     out->first = call->open;
@@ -296,7 +297,7 @@ bool parse_call(Scope *scope, Value *callee, Token *open, Value *out) {
     }
     Identifier *type = callee->type;
     const char *name = token_to_c_string(callee->first);
-    if (!assign_arguments_with_errors(type, name, &call, slots)) return false;
+    if (!assign_arguments_with_errors(type->signature, name, &call, slots)) return false;
     if (!prepare_arguments(&call, type->signature, scope, slots, values)) return false;
     return finish_call(&call, nullptr, callee, type, values, out);
 }

@@ -562,9 +562,13 @@ static bool parse_primary(Expression_Context *ctx, Cursor *c, Identifier *expect
     }
     if (t->kind & TOKEN_IDENTIFIER) {
         if (!outer && token_is(t, "cast")) return parse_cast(ctx, c, expected, out);
+        Token *next = t->next;
+        if (!outer && next && next != ctx->end && (next->kind & TOKEN_OPEN_PARENTHESIS) && !get_identifier(ctx->scope, t->text, t->length)) {
+            print_error_on_token(next, "There does not seem to be any sub-program named '%s' that is accessible from this scope.", token_to_c_string(t));
+            return false;
+        }
         Identifier *id = get_identifier_with_error(ctx->scope, t, outer);
         if (!id) return false;
-        Token *next = t->next;
         if (id->polymorphic && (id->flags & IDENTIFIER_IS_TYPE) && next && next != ctx->end && (next->kind & TOKEN_OPEN_PARENTHESIS)) {
             Identifier *instance = make_struct_from_polymorphic(ctx->scope, id, next);
             if (!instance) return false;
