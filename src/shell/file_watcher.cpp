@@ -176,8 +176,9 @@ static void wait_for_next_pass(int inotify_fd) {
         alignas(struct inotify_event) char events[4096];
         while (read(inotify_fd, events, sizeof events) > 0) {}
         // A burst of events (an editor writing a temporary file, then
-        // renaming it) settles before the pass looks.
-        struct timespec settle = {0, 2000000l};
+        // renaming it) settles before the pass looks; this also bounds the
+        // passes of a directory that never stops changing.
+        struct timespec settle = {0, 10000000l};
         nanosleep(&settle, nullptr);
     }
 }
