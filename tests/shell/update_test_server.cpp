@@ -33,14 +33,17 @@ int free_local_port() {
 }
 
 bool Update_Test_Server::start() {
+    requests_log = root.path + ".requests";
     port = free_local_port();
     if (!port) return false;
     std::string port_text = std::to_string(port);
     pid = fork();
     if (pid == 0) {
-        int null = open("/dev/null", 1);
+        // http.server logs each request on stderr: tests wait on it.
+        int null = open("/dev/null", O_WRONLY);
+        int requests = open(requests_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(null, 1);
-        dup2(null, 2);
+        dup2(requests, 2);
         execl("/usr/bin/python3", "python3", "-m", "http.server", port_text.c_str(), "--bind", "127.0.0.1",
               "--directory", root.path.c_str(), (char *)nullptr);
         _exit(127);
@@ -66,6 +69,13 @@ void Update_Test_Server::stop() {
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     pid = -1;
+    unlink(requests_log.c_str());
+}
+
+bool Update_Test_Server::was_asked_for(const std::string &remote_path) const {
+    std::string log;
+    read_whole_file(requests_log, &log);
+    return log.find("\"GET /" + remote_path + " ") != std::string::npos;
 }
 
 bool Update_Test_Server::put(const std::string &remote_path, const std::string &bytes) {
