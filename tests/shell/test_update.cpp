@@ -11,7 +11,9 @@
 #include "shell/os_wake.h"
 #include "shell/update.h"
 #include <string>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -138,6 +140,32 @@ TEST_F(Update_Test, BadUpdateDataLeavesTheEditorRunningAndInstalled) {
         EXPECT_NE(access(executable_directory.file("update.data").c_str(), F_OK), 0);
         EXPECT_EQ(read_or_empty(executable_directory.file("tarno")), "installed editor");
     }
+}
+
+TEST_F(Update_Test, ServerDyingMidDownloadStoresNothing) {
+    std::string data = make_update({{"tarno", std::string(200000, 'n')}});
+    std::string data_path = server.root.file("cut.bin");
+    ASSERT_TRUE(write_whole_file(data_path, data));
+    int port = free_local_port();
+    pid_t cutter = fork();
+    if (cutter == 0) {
+        execl("/usr/bin/python3", "python3", TARNO_SOURCE_DIR "/tests/shell/cut_short_server.py",
+              std::to_string(port).c_str(), data_path.c_str(), (char *)nullptr);
+        _exit(127);
+    }
+    ASSERT_TRUE(wait_until([&] { return access((data_path + ".ready").c_str(), F_OK) == 0; }));
+    update_set_server_address(S(tcstring("http://127.0.0.1:%d", port)));
+    EXPECT_EQ(download_update_run(9), UPDATE_DOWNLOAD_FAILED);
+    kill(cutter, SIGTERM);
+    waitpid(cutter, nullptr, 0);
+    Update_Download_Progress progress;
+    ASSERT_TRUE(update_download_progress(9, &progress));
+    EXPECT_EQ(progress.total, 100000u) << "the tab saw the promised size";
+    EXPECT_LT(progress.fraction, 0.1f);
+    EXPECT_NE(log_text().find("Failed to download update."), std::string::npos) << log_text();
+    EXPECT_TRUE(global_flags & SHOULD_RUN);
+    EXPECT_NE(access(executable_directory.file("update.data").c_str(), F_OK), 0);
+    EXPECT_EQ(read_or_empty(executable_directory.file("tarno")), "installed editor");
 }
 
 TEST_F(Update_Test, GoodUpdateIsStoredAndInstalledByTheUpdater) {
