@@ -106,6 +106,13 @@ static void set_download_state(u32 tab_id, u8 state) {
     spin_lock(&downloads_lock);
     Update_Download_Progress *d = find_download(tab_id);
     if (d) {
+        // A server that never said the size still ends on a full bar.
+        Dynamic_Array *output = download_outputs[d - downloads];
+        if (output && state == UPDATE_DOWNLOAD_SUCCEEDED) {
+            d->received = output->count;
+            if (d->total < d->received) d->total = d->received;
+            d->fraction = d->total ? (f32)((f64)d->received / (f64)d->total) : 1;
+        }
         d->state = state;
         download_outputs[d - downloads] = nullptr;
     }
