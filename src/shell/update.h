@@ -51,6 +51,14 @@ struct Update_Download_Progress {
     u64 received;  // bytes so far
     f32 fraction;  // received / total
 };
+// What the update tab writes for a state: "Downloading update..." (under
+// its progress bar), "Successfully downloaded update!", "Failed to download
+// update.".
+String update_tab_status_text(u8 state);
+// The update tab's title: "Update to MAJOR.MINOR.PATCH" with the version the
+// checker saw, "Update" before any check succeeded.
+String update_tab_title();
+
 // The update tab's numbers (copied under the downloads' lock); false when
 // no download ran for this tab.
 bool update_download_progress(u32 tab_id, Update_Download_Progress *out);

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 static char server_address[1024];
+static volatile u32 newest_version_seen; // make_version bytes; 0 before a check
 static volatile u8 server_address_lock;
 static bool server_address_set;
 
@@ -63,6 +64,7 @@ Update_Check_Result update_check_run() {
     } else if (newer) {
         add_log(nullptr, LOG_INFO, "Tarno %u.%u.%u update is available.", (u32)bytes.data[0], (u32)bytes.data[1],
                 (u32)bytes.data[2]);
+        __atomic_store_n(&newest_version_seen, make_version(bytes.data[0], bytes.data[1], bytes.data[2]), __ATOMIC_SEQ_CST);
         atomic_or(&global_flags, UPDATE_IS_AVAILABLE);
         os_wake_main_loop();
         result = UPDATE_CHECK_AVAILABLE;
@@ -72,6 +74,18 @@ Update_Check_Result update_check_run() {
     }
     dynamic_array_free(&version);
     return result;
+}
+
+String update_tab_status_text(u8 state) {
+    if (state == UPDATE_DOWNLOAD_SUCCEEDED) return S("Successfully downloaded update!");
+    if (state == UPDATE_DOWNLOAD_FAILED) return S("Failed to download update.");
+    return S("Downloading update...");
+}
+
+String update_tab_title() {
+    u32 version = __atomic_load_n(&newest_version_seen, __ATOMIC_SEQ_CST);
+    if (!version) return S("Update");
+    return tstring("Update to %s", version_to_c_string(version));
 }
 
 void *update_checker(void *) {

@@ -92,6 +92,8 @@ TEST_F(Update_Test, VersionFileDecidesWhetherAnUpdateIsOffered) {
         EXPECT_EQ((global_flags & UPDATE_IS_AVAILABLE) != 0, c.result == UPDATE_CHECK_AVAILABLE);
         EXPECT_NE(log_text().find(c.message), std::string::npos) << log_text();
     }
+    String title = update_tab_title();
+    EXPECT_EQ(std::string((const char *)title.data, title.count), "Update to 1.0.0") << "the newest version offered";
 }
 
 TEST_F(Update_Test, NoServerDeadServerAndMissingFileOfferNothing) {
