@@ -11,6 +11,8 @@
 #include "shell/frame.h"
 #include "shell/globals.h"
 #include "shell/command_line.h"
+#include "shell/file_watcher.h"
+#include "shell/update.h"
 #include "text/text_state.h"
 #include "text/file.h"
 #include <curl/curl.h>
@@ -128,6 +130,9 @@ int main() {
         platform_destroy_window();
     }
     if (window.handle) {
+        // 11. A new updater left by the last update takes the old one's place.
+        swap_in_new_updater(executable_filepath);
+
         // 12. The editor's memory and text state.
         init_editor_region();
 
@@ -140,6 +145,9 @@ int main() {
         // 17, 18.
         u64 previous_frame_end = os_get_time_microseconds();
         read_and_open_command_line();
+        // 16, after the first file is loaded: the watcher walks open files.
+        start_file_watcher_thread();
+        start_update_checker_thread();
 
         bool poll = true; // the first frame is drawn without waiting
         // Benchmarks time start-up to the first presented frame with this.
