@@ -9,6 +9,7 @@ PACKAGES=(
   fonts-dejavu-core fonts-jetbrains-mono fonts-font-awesome python3-fonttools
   xvfb mesa-utils libgl1-mesa-dri xdotool imagemagick x11-utils openbox wmctrl
   zip unzip binutils clang libclang-rt-14-dev hyperfine tcc
+  vim-gtk3 libx11-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
