@@ -12,6 +12,9 @@
 #include <unistd.h>
 #include <sys/syscall.h>
 #include <signal.h>
+#include <pthread.h>
+
+static void forget_thread_id_after_fork();
 
 Startup_Memory __memory;
 Tmp_Allocator __tmp_allocator;
@@ -29,6 +32,7 @@ void os_free_read_write(void *memory, u64 size) {
 
 void init_memory() {
     if (__memory.base) return;
+    pthread_atfork(nullptr, nullptr, forget_thread_id_after_fork);
     __memory.base = (u8 *)os_allocate_read_write(STARTUP_MEMORY_SIZE);
     u8 *at = gp_init_first_pages(__memory.base + STARTUP_GP_OFFSET);
     __memory.offset = (u64)(at - __memory.base);
@@ -57,7 +61,15 @@ struct Tmp_Slot_Release {
 };
 static thread_local Tmp_Slot_Release tmp_slot_release;
 
-u32 os_get_thread_id() { return (u32)syscall(SYS_gettid); }
+// The identity is asked on every temporary allocation: keep it per thread
+// instead of a system call each time. A forked child is a new thread.
+static thread_local u32 cached_thread_id;
+static void forget_thread_id_after_fork() { cached_thread_id = 0; }
+
+u32 os_get_thread_id() {
+    if (!cached_thread_id) cached_thread_id = (u32)syscall(SYS_gettid);
+    return cached_thread_id;
+}
 
 s32 tmp_register_thread() {
     u32 id = os_get_thread_id();

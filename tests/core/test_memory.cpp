@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <errno.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <random>
@@ -590,6 +593,22 @@ TEST(TemporaryMemory, UnregisteredThreadIsGivenASlotInsteadOfCrashing) {
     t.join();
     EXPECT_GE(slot, 1);
     EXPECT_EQ(std::string((const char *)s.data, s.count), "works");
+}
+
+TEST(TemporaryMemory, ThreadIdentitiesAreTheKernelsEvenAfterFork) {
+    EXPECT_EQ(os_get_thread_id(), (u32)syscall(SYS_gettid));
+    u32 worker_id = 0, worker_real = 1;
+    std::thread t([&] {
+        worker_id = os_get_thread_id();
+        worker_real = (u32)syscall(SYS_gettid);
+    });
+    t.join();
+    EXPECT_EQ(worker_id, worker_real);
+    pid_t child = fork();
+    if (child == 0) _exit(os_get_thread_id() == (u32)getpid() ? 0 : 1); // the child's only thread
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a forked child kept its parent's identity";
 }
 
 TEST(TemporaryMemory, SlotsOfEndedThreadsAreGivenBack) {
