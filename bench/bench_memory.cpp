@@ -1,6 +1,7 @@
 // General-purpose allocator against the C library's malloc/free, for the
 // sizes of each class and a few allocation patterns.
 #include <benchmark/benchmark.h>
+#include <math.h>
 #include <stdlib.h>
 #include <random>
 #include <vector>
@@ -134,6 +135,55 @@ static void BM_malloc_threads(benchmark::State &state) {
 }
 BENCHMARK(BM_gp_threads)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BM_malloc_threads)->Threads(1)->Threads(2)->UseRealTime();
+
+// [SECTION] Text buffers in many threads, as the search and file workers use them
+
+// Each thread keeps four buffers of 4 KiB to 4 MiB (log-uniform) alive and
+// replaces one per step, writing a byte on each of its 4 KiB pages as a file
+// read would: memory that went back to the system costs its page faults again.
+struct Buffer_Plan {
+    u64 sizes[1024];
+    u32 slots[1024];
+    explicit Buffer_Plan(u32 seed) {
+        std::mt19937 random(seed);
+        for (int i = 0; i < 1024; i++) {
+            sizes[i] = (u64)(4096.0 * pow(1024.0, (random() % 10000) / 10000.0));
+            slots[i] = random() % 4;
+        }
+    }
+};
+static void write_pages(void *p, u64 size) {
+    for (u64 i = 0; i < size; i += 4096) ((volatile u8 *)p)[i] = 1;
+}
+
+static void BM_gp_text_buffers(benchmark::State &state) {
+    Buffer_Plan plan(1 + (u32)state.thread_index());
+    Allocation live[4] = {};
+    u32 step = 0;
+    for (auto _ : state) {
+        Allocation &a = live[plan.slots[step & 1023]];
+        gp_free(&a);
+        gp_allocate(&a, plan.sizes[step & 1023]);
+        write_pages(a.memory, a.size);
+        step++;
+    }
+    for (Allocation &a : live) gp_free(&a);
+}
+static void BM_malloc_text_buffers(benchmark::State &state) {
+    Buffer_Plan plan(1 + (u32)state.thread_index());
+    void *live[4] = {};
+    u32 step = 0;
+    for (auto _ : state) {
+        void *&p = live[plan.slots[step & 1023]];
+        free(p);
+        p = malloc(plan.sizes[step & 1023]);
+        write_pages(p, plan.sizes[step & 1023]);
+        step++;
+    }
+    for (void *p : live) free(p);
+}
+BENCHMARK(BM_gp_text_buffers)->Threads(1)->Threads(4)->UseRealTime();
+BENCHMARK(BM_malloc_text_buffers)->Threads(1)->Threads(4)->UseRealTime();
 
 // [SECTION] Dynamic_Array growth against std::vector
 

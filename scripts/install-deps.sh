@@ -10,6 +10,7 @@ PACKAGES=(
   xvfb mesa-utils libgl1-mesa-dri xdotool imagemagick x11-utils openbox wmctrl
   zip unzip binutils clang libclang-rt-14-dev hyperfine tcc
   libnotify-bin xdg-utils file dbus-daemon python3-dbus python3-gi
+  vim-gtk3 libx11-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,9 +1,8 @@
-// Memory: start-up block, general-purpose allocator, temporary allocator,
-// pools, arrays, sorting.
+// Memory: start-up block, temporary allocator, pools, arrays, sorting (the
+// general-purpose allocator is in gp_allocator.cpp).
 //
 // Index:
 //   [SECTION] Start-up block
-//   [SECTION] General-purpose allocator
 //   [SECTION] Temporary allocator
 //   [SECTION] Memory_Pool and Bucket_Array
 //   [SECTION] Dynamic_Array
@@ -13,21 +12,11 @@
 #include <unistd.h>
 #include <sys/syscall.h>
 #include <signal.h>
+#include <pthread.h>
 
-// Under AddressSanitizer, slots not handed out are poisoned, so a read or
-// write past an allocation's size is caught even though it lands inside a
-// page the allocator owns.
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-static void poison(void *p, u64 n) { ASAN_POISON_MEMORY_REGION(p, n); }
-static void unpoison(void *p, u64 n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
-#else
-static void poison(void *, u64) {}
-static void unpoison(void *, u64) {}
-#endif
+static void forget_thread_id_after_fork();
 
 Startup_Memory __memory;
-GP_Allocator __gp_allocator;
 Tmp_Allocator __tmp_allocator;
 
 // [SECTION] Start-up block ----------------------------------------------------
@@ -41,34 +30,12 @@ void os_free_read_write(void *memory, u64 size) {
     if (memory) munmap(memory, size);
 }
 
-static Slot_Page *init_first_slot_page(u8 *at, u64 slot_size, u64 num_slots) {
-    Slot_Page *page = (Slot_Page *)at;
-    page->next = nullptr;
-    page->previous = nullptr;
-    page->slot_size = slot_size;
-    page->num_slots = (u16)num_slots;
-    page->used = 0;
-    memset(page + 1, 0, num_slots);
-    poison(at + slot_area_offset(num_slots), slot_size * num_slots);
-    return page;
-}
-
-static_assert(STARTUP_GP_OFFSET + slot_page_size(GP_SMALL_SLOT, GP_SMALL_SLOTS) + slot_page_size(GP_MEDIUM_SLOT, GP_MEDIUM_SLOTS) +
-                  slot_page_size(GP_LARGE_SLOT, GP_LARGE_SLOTS) ==
-              STARTUP_FIRST_FREE_OFFSET);
-
 void init_memory() {
     if (__memory.base) return;
+    pthread_atfork(nullptr, nullptr, forget_thread_id_after_fork);
     __memory.base = (u8 *)os_allocate_read_write(STARTUP_MEMORY_SIZE);
-    u8 *at = __memory.base + STARTUP_GP_OFFSET;
-    __gp_allocator.small_pages = init_first_slot_page(at, GP_SMALL_SLOT, GP_SMALL_SLOTS);
-    at += slot_page_size(GP_SMALL_SLOT, GP_SMALL_SLOTS);
-    __gp_allocator.medium_pages = init_first_slot_page(at, GP_MEDIUM_SLOT, GP_MEDIUM_SLOTS);
-    at += slot_page_size(GP_MEDIUM_SLOT, GP_MEDIUM_SLOTS);
-    __gp_allocator.large_pages = init_first_slot_page(at, GP_LARGE_SLOT, GP_LARGE_SLOTS);
-    at += slot_page_size(GP_LARGE_SLOT, GP_LARGE_SLOTS);
+    u8 *at = gp_init_first_pages(__memory.base + STARTUP_GP_OFFSET);
     __memory.offset = (u64)(at - __memory.base);
-    __gp_allocator.lock = 0;
 
     // The main thread's temporary memory lives inside the block.
     __tmp_allocator.slots[0].memory = __memory.base + STARTUP_TMP_OFFSET;
@@ -80,96 +47,6 @@ void *startup_take(u64 size) {
     u8 *p = __memory.base + __memory.offset;
     __memory.offset += size;
     return p;
-}
-
-// [SECTION] General-purpose allocator -------------------------------------------
-
-static inline u8 *page_map(Slot_Page *page) { return (u8 *)(page + 1); }
-static inline u8 *page_slot(Slot_Page *page, u64 i) {
-    return (u8 *)page + slot_area_offset(page->num_slots) + i * page->slot_size;
-}
-
-static bool take_slots_in_page(Allocation *out, Slot_Page *page, u64 n, u64 size) {
-    u8 *map = page_map(page);
-    u64 count = page->num_slots;
-    if (n > count || (u64)page->used + n > count) return false;
-    u64 i = 0;
-    while (i + n <= count) {
-        if (map[i]) { i += 1; continue; }
-        u64 k = 1;
-        while (k < n && !map[i + k]) k++;
-        if (k == n) {
-            memset(map + i, 1, n);
-            page->used += (u16)n;
-            out->memory = page_slot(page, i);
-            out->size = size;
-            out->page = page;
-            out->first_slot = (u16)i;
-            out->num_slots = (u16)n;
-            unpoison(out->memory, size);
-            return true;
-        }
-        // A run starting anywhere up to i + k holds the same taken byte.
-        i += k + 1;
-    }
-    return false;
-}
-
-void gp_allocate_on_bucket(Allocation *out, Slot_Page *chain_head, u64 size) {
-    u64 n = (size + chain_head->slot_size - 1) / chain_head->slot_size;
-    Slot_Page *last = chain_head;
-    for (Slot_Page *page = chain_head; page; page = page->next) {
-        if (take_slots_in_page(out, page, n, size)) return;
-        last = page;
-    }
-    u64 bytes = slot_page_size(last->slot_size, last->num_slots);
-    Slot_Page *page = (Slot_Page *)os_allocate_read_write(bytes);
-    page->slot_size = last->slot_size;
-    page->num_slots = last->num_slots;
-    page->previous = last;
-    page->next = nullptr;
-    last->next = page;
-    poison(page_slot(page, 0), page->slot_size * page->num_slots);
-    take_slots_in_page(out, page, n, size);
-}
-
-void gp_allocate(Allocation *out, u64 size) {
-    memset(out, 0, sizeof *out);
-    if (size == 0) return;
-    if (size > GP_LARGE_MAX) {
-        out->memory = os_allocate_read_write(size);
-        out->size = out->memory ? size : 0;
-        return;
-    }
-    spin_lock(&__gp_allocator.lock);
-    Slot_Page *chain = size <= GP_SMALL_MAX    ? __gp_allocator.small_pages
-                       : size <= GP_MEDIUM_MAX ? __gp_allocator.medium_pages
-                                               : __gp_allocator.large_pages;
-    gp_allocate_on_bucket(out, chain, size);
-    spin_unlock(&__gp_allocator.lock);
-}
-
-void gp_free(Allocation *a) {
-    if (a->size == 0) return;
-    if (!a->page) {
-        os_free_read_write(a->memory, a->size);
-        memset(a, 0, sizeof *a);
-        return;
-    }
-    spin_lock(&__gp_allocator.lock);
-    Slot_Page *page = a->page;
-    memset(page_map(page) + a->first_slot, 0, a->num_slots);
-    poison(a->memory, (u64)a->num_slots * page->slot_size);
-    page->used -= a->num_slots;
-    if (page->used == 0 && page->previous) {
-        page->previous->next = page->next;
-        if (page->next) page->next->previous = page->previous;
-        u64 bytes = slot_page_size(page->slot_size, page->num_slots);
-        unpoison(page, bytes); // the addresses may be mapped again for something else
-        os_free_read_write(page, bytes);
-    }
-    spin_unlock(&__gp_allocator.lock);
-    memset(a, 0, sizeof *a);
 }
 
 // [SECTION] Temporary allocator ---------------------------------------------------
@@ -184,7 +61,15 @@ struct Tmp_Slot_Release {
 };
 static thread_local Tmp_Slot_Release tmp_slot_release;
 
-u32 os_get_thread_id() { return (u32)syscall(SYS_gettid); }
+// The identity is asked on every temporary allocation: keep it per thread
+// instead of a system call each time. A forked child is a new thread.
+static thread_local u32 cached_thread_id;
+static void forget_thread_id_after_fork() { cached_thread_id = 0; }
+
+u32 os_get_thread_id() {
+    if (!cached_thread_id) cached_thread_id = (u32)syscall(SYS_gettid);
+    return cached_thread_id;
+}
 
 s32 tmp_register_thread() {
     u32 id = os_get_thread_id();

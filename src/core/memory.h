@@ -18,7 +18,7 @@ constexpr u64 STARTUP_MEMORY_SIZE = 184859402; // 0xB04BB0A
 constexpr u64 TMP_SLOT_MEMORY = 0xA00000;       // 10 MiB per thread
 constexpr u64 STARTUP_TMP_OFFSET = MB(20);
 constexpr u64 STARTUP_GP_OFFSET = MB(30);
-constexpr u64 STARTUP_FIRST_FREE_OFFSET = 0x2888370; // after the three first slot pages
+constexpr u64 STARTUP_FIRST_FREE_OFFSET = 0x28883E0; // after the three first slot pages
 
 struct Startup_Memory {
     u8 *base;    // __memory.0
@@ -49,14 +49,23 @@ static_assert(sizeof(Allocation) == 32);
 
 struct Slot_Page {
     Slot_Page *next;
-    Slot_Page *previous; // null for the first page of a class (never unmapped)
+    Slot_Page *previous; // null for the first page of a chain (never unmapped)
     u64 slot_size;
     u16 num_slots;
     u16 used;
-    // followed by num_slots bytes of map, then the slots
+    u8 arena;       // the arena whose lock guards this page and its chain
+    u8 empty_pages; // first page only: empty pages kept linked in the chain
+    u8 missing_run; // 0, or a run length known not to fit since the last free here
+    u8 pad;
+    // followed by num_slots bytes of map (0 free, 1 taken), a bitmap of the
+    // same (one bit per slot, searched a word at a time), then the slots
 };
 static_assert(sizeof(Slot_Page) == 32);
 
+// Three chain heads and a lock. __gp_allocator is arena 0 (the thread that
+// calls init_memory, with the first pages inside the start-up block); other
+// threads share GP_NUM_ARENAS - 1 more arenas, least used first, so threads
+// rarely wait on each other's lock.
 struct GP_Allocator {
     Slot_Page *small_pages;
     Slot_Page *medium_pages;
@@ -64,6 +73,7 @@ struct GP_Allocator {
     volatile u8 lock;
 };
 extern GP_Allocator __gp_allocator;
+constexpr u32 GP_NUM_ARENAS = 8;
 
 constexpr u64 GP_SMALL_MAX = 512;
 constexpr u64 GP_MEDIUM_MAX = 4096;
@@ -71,15 +81,24 @@ constexpr u64 GP_LARGE_MAX = 10485760; // above this: a direct mapping
 constexpr u64 GP_SMALL_SLOT = 128, GP_SMALL_SLOTS = 256;
 constexpr u64 GP_MEDIUM_SLOT = 1024, GP_MEDIUM_SLOTS = 512;
 constexpr u64 GP_LARGE_SLOT = 1048576, GP_LARGE_SLOTS = 10;
-// Slots start on a 16-byte boundary after the header and byte map, so any
-// element type can live in them (the large class would otherwise be 2-aligned).
-constexpr u64 slot_area_offset(u64 num_slots) { return (32 + num_slots + 15) & ~15ull; }
+constexpr u64 slot_bitmap_offset(u64 num_slots) { return (32 + num_slots + 7) & ~7ull; }
+// Slots start on a 16-byte boundary after the header, byte map and bitmap, so
+// any element type can live in them (the large class would otherwise be 2-aligned).
+constexpr u64 slot_area_offset(u64 num_slots) { return (slot_bitmap_offset(num_slots) + (num_slots + 63) / 64 * 8 + 15) & ~15ull; }
 constexpr u64 slot_page_size(u64 slot_size, u64 num_slots) { return slot_area_offset(num_slots) + slot_size * num_slots; }
+// Empty pages after the first stay linked for reuse, up to this many per
+// chain (about a megabyte of small and medium pages, one large page); a
+// page that empties beyond that is unmapped at once.
+constexpr u32 gp_max_empty_pages(u64 page_size) { return page_size <= 65536 ? 4 : page_size <= 1048576 ? 2 : 1; }
 
 void gp_allocate(Allocation *out, u64 size);
 void gp_allocate_on_bucket(Allocation *out, Slot_Page *chain_head, u64 size);
 void gp_free(Allocation *allocation);
 inline String gp_memory_to_string(Allocation a) { return String{(u8 *)a.memory, (s64)a.size}; }
+// Lays the first page of each class at `at` for arena 0 (init_memory does this).
+u8 *gp_init_first_pages(u8 *at);
+// The arena the calling thread allocates from (0 for the thread that ran init_memory).
+u32 gp_thread_arena();
 
 // [SECTION] Temporary allocator ---------------------------------------------------
 

@@ -106,3 +106,5 @@ void swap_buffers(bool vsync);
 // The font map is stored bottom-up; (x, y) is its top-down position.
 void renderer_upload_glyph_to_font_map(const u8 *bitmap, u32 width, u32 height, u32 x, u32 y);
 bool renderer_has_gl();
+// Rows of the font map the texture holds so far (it grows on demand; 0 without OpenGL).
+u32 renderer_font_map_rows();

@@ -56,8 +56,10 @@ void main() {
                   f.y > scissor_rectangle.w && f.y < scissor_rectangle.y;
     vec4 colour = quad_colour * (inside ? 1.0 : 0.0);
 
+    // Texture rectangles are fractions of the whole 8192-row map (top-down);
+    // the texture holds only its top rows so far, stored bottom-up.
     vec2 uv = mix(texture_rectangle.xy, texture_rectangle.zw, uvs);
-    uv.y = 1.0 - uv.y;
+    uv.y = 1.0 - uv.y * (8192.0 / float(textureSize(font_map, 0).y));
     float alpha = texture(font_map, uv).r;
     if ((quad_flags & 1u) != 0u) colour.a *= alpha;
 
@@ -73,6 +75,51 @@ static const f32 QUAD_VERTICES[16] = {
 };
 
 bool renderer_has_gl() { return gl_state.program != 0; }
+
+// [SECTION] The font map
+//
+// The map is 8192 x 8192 single-channel texels, but a session's glyphs fill
+// only its top rows. The texture holds just those rows and doubles when a
+// glyph lands below them, so start-up never waits for (and the driver never
+// keeps) 64 MB nobody has drawn into. Texture rectangles stay fractions of
+// the whole map; the pixel shader scales them to the rows held.
+constexpr u32 FONT_MAP_FIRST_ROWS = 256;
+static u32 font_map_rows;
+
+static u32 create_font_map_texture(u32 rows) {
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, FONT_MAP_SIDE, (GLsizei)rows, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
+    // Linear filtering reads the one-texel gaps around glyphs: they must be empty.
+    const u8 zero = 0;
+    glClearTexImage(texture, 0, GL_RED, GL_UNSIGNED_BYTE, &zero);
+    return texture;
+}
+
+// Makes the texture hold at least the top `rows` rows of the map, keeping
+// what was uploaded (stored bottom-up, the old rows move to the new top).
+static void font_map_hold_rows(u32 rows) {
+    if (rows <= font_map_rows) return;
+    u32 grown = font_map_rows;
+    while (grown < rows) grown *= 2;
+    if (grown > FONT_MAP_SIDE) grown = FONT_MAP_SIDE;
+    u32 fresh = create_font_map_texture(grown);
+    glCopyImageSubData(gl_state.font_map, GL_TEXTURE_2D, 0, 0, 0, 0, fresh, GL_TEXTURE_2D, 0, 0,
+                       (GLint)(grown - font_map_rows), 0, (GLsizei)FONT_MAP_SIDE, (GLsizei)font_map_rows, 1);
+    glDeleteTextures(1, &gl_state.font_map);
+    gl_state.font_map = fresh;
+    font_map_rows = grown;
+    glBindTexture(GL_TEXTURE_2D, fresh);
+    render_log(RENDER_LOG_GRAPHICS, "Font map grown to %u rows.", grown);
+}
+
+u32 renderer_font_map_rows() { return font_map_rows; }
 
 static u32 compile_shader(GLenum kind, const char *source, const char *kind_name) {
     GLuint shader = glCreateShader(kind);
@@ -136,13 +183,9 @@ bool init_renderer(GLFWwindow *window_handle, u32 width, u32 height) {
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glActiveTexture(GL_TEXTURE0);
 
-    glGenTextures(1, &gl_state.font_map);
-    glBindTexture(GL_TEXTURE_2D, gl_state.font_map);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, FONT_MAP_SIDE, FONT_MAP_SIDE, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
+    font_map_rows = 0;
+    gl_state.font_map = create_font_map_texture(FONT_MAP_FIRST_ROWS);
+    font_map_rows = FONT_MAP_FIRST_ROWS;
     glUniform1i(glGetUniformLocation(program, "font_map"), 0);
 
     gl_state.program = program;
@@ -228,8 +271,9 @@ void swap_buffers(bool vsync) {
 
 void renderer_upload_glyph_to_font_map(const u8 *bitmap, u32 width, u32 height, u32 x, u32 y) {
     if (!renderer_has_gl() || !width || !height) return;
+    font_map_hold_rows(y + height);
     glBindTexture(GL_TEXTURE_2D, gl_state.font_map);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, (GLint)x, (GLint)(FONT_MAP_SIDE - (y + height)), (GLsizei)width,
+    glTexSubImage2D(GL_TEXTURE_2D, 0, (GLint)x, (GLint)(font_map_rows - (y + height)), (GLsizei)width,
                     (GLsizei)height, GL_RED, GL_UNSIGNED_BYTE, bitmap);
 }

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <errno.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <random>
@@ -63,7 +66,7 @@ TEST(GpAllocator, SizeClassBoundaries) {
 
 // A private chain of 8 slots of 128 bytes, searched directly.
 struct Slot_Chain : ::testing::Test {
-    alignas(16) u8 storage[32 + 16 + 8 * 128];
+    alignas(16) u8 storage[slot_page_size(128, 8)];
     Slot_Page *head;
     void SetUp() override {
         memset(storage, 0, sizeof storage);
@@ -97,7 +100,7 @@ TEST_F(Slot_Chain, FirstFitSkipsRunsThatAreTooShort) {
     for (int i = 0; i < 8; i++) EXPECT_EQ(storage[32 + i], 0) << i;
 }
 
-TEST_F(Slot_Chain, ExtraPagesAreLinkedAndUnmappedWhenEmpty) {
+TEST_F(Slot_Chain, EmptyPagesAreKeptUpToTheLimitThenUnmapped) {
     Allocation all = take(8 * 128);
     EXPECT_EQ(all.page, head);
     EXPECT_EQ(all.num_slots, 8);
@@ -111,12 +114,36 @@ TEST_F(Slot_Chain, ExtraPagesAreLinkedAndUnmappedWhenEmpty) {
     EXPECT_EQ(spill.first_slot, 0);
     Allocation more = take(128);
     EXPECT_EQ(more.page, extra);
-
     gp_free(&spill);
-    EXPECT_EQ(head->next, extra); // still holds `more`
     gp_free(&more);
-    EXPECT_EQ(head->next, nullptr);
-    EXPECT_FALSE(is_mapped(extra, 32));
+
+    // One full page more than the chain may keep empty.
+    u32 keep = gp_max_empty_pages(slot_page_size(128, 8));
+    std::vector<Allocation> pages;
+    std::vector<Slot_Page *> mapped;
+    for (u32 i = 0; i < keep + 2; i++) {
+        pages.push_back(take(8 * 128));
+        if (i == 0) {
+            EXPECT_EQ(pages[0].page, extra) << "an empty kept page is reused before mapping";
+        }
+        mapped.push_back(pages.back().page);
+    }
+    for (Allocation &a : pages) gp_free(&a);
+    EXPECT_EQ(head->empty_pages, keep);
+    u32 linked = 0;
+    for (Slot_Page *p = head->next; p; p = p->next) {
+        EXPECT_EQ(p->used, 0);
+        linked++;
+    }
+    EXPECT_EQ(linked, keep);
+    u32 unmapped = 0;
+    for (Slot_Page *p : mapped) unmapped += !is_mapped(p, 32);
+    EXPECT_EQ(unmapped, 2u);
+
+    // Refilling takes the kept pages first and maps only past them.
+    for (u32 i = 0; i < keep; i++) pages[i] = take(8 * 128);
+    EXPECT_EQ(head->empty_pages, 0);
+    for (u32 i = 0; i < keep; i++) gp_free(&pages[i]);
 
     // The first page of a chain stays even when empty.
     gp_free(&all);
@@ -126,16 +153,64 @@ TEST_F(Slot_Chain, ExtraPagesAreLinkedAndUnmappedWhenEmpty) {
     gp_free(&again);
 }
 
+// Random takes and frees on a private chain against a byte-walking first-fit
+// reference: the bitmaps and the remembered missing runs must never change
+// which slots are chosen.
+TEST_F(Slot_Chain, SearchMatchesANaiveFirstFit) {
+    std::mt19937 random(7);
+    std::vector<Allocation> live;
+    for (int step = 0; step < 20000; step++) {
+        if (live.empty() || random() % 2) {
+            u64 size = 1 + random() % (5 * 128);
+            u64 n = (size + 127) / 128;
+            // Reference: the first page (in chain order) with a free run of n.
+            Slot_Page *want_page = nullptr;
+            u64 want_slot = 0;
+            for (Slot_Page *p = head; p && !want_page; p = p->next) {
+                const u8 *map = (const u8 *)(p + 1);
+                for (u64 i = 0; i + n <= p->num_slots; i++) {
+                    u64 k = 0;
+                    while (k < n && !map[i + k]) k++;
+                    if (k == n) {
+                        want_page = p;
+                        want_slot = i;
+                        break;
+                    }
+                }
+            }
+            Allocation a = take(size);
+            if (want_page) {
+                ASSERT_EQ(a.page, want_page) << "step " << step;
+                ASSERT_EQ(a.first_slot, want_slot) << "step " << step;
+            } else {
+                ASSERT_EQ(a.first_slot, 0) << "a new page starts at its first slot";
+            }
+            live.push_back(a);
+        } else {
+            size_t i = random() % live.size();
+            gp_free(&live[i]);
+            live[i] = live.back();
+            live.pop_back();
+        }
+    }
+    for (Allocation &a : live) gp_free(&a);
+    EXPECT_EQ(head->used, 0);
+}
+
 TEST_F(Slot_Chain, AMiddlePageLeavesTheChainIntact) {
     Allocation first = take(8 * 128), second = take(8 * 128), third = take(8 * 128);
     Slot_Page *p2 = second.page, *p3 = third.page;
     ASSERT_EQ(head->next, p2);
     ASSERT_EQ(p2->next, p3);
+    // As if the chain already kept all the empty pages it may: these go back at once.
+    head->empty_pages = (u8)gp_max_empty_pages(slot_page_size(128, 8));
     gp_free(&second);
     EXPECT_EQ(head->next, p3);
     EXPECT_EQ(p3->previous, head);
     gp_free(&third);
     EXPECT_EQ(head->next, nullptr);
+    EXPECT_FALSE(is_mapped(p2, 32));
+    EXPECT_FALSE(is_mapped(p3, 32));
     gp_free(&first);
 }
 
@@ -173,6 +248,37 @@ TEST(GpAllocator, ManyThreadsNeverShareBytes) {
     for (u32 t = 1; t <= 4; t++) threads.emplace_back(worker, t);
     for (auto &t : threads) t.join();
     EXPECT_EQ(failures.load(), 0);
+}
+
+// Threads alive at once allocate from different arenas, and memory freed by
+// another thread goes back to the arena it came from.
+TEST(GpAllocator, ThreadsGetTheirOwnArenasAndFreeAcross) {
+    EXPECT_EQ(gp_thread_arena(), 0u) << "the thread that ran init_memory owns arena 0";
+    const int n = 3;
+    std::vector<Allocation> made(n);
+    std::vector<u32> arenas(n);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < n; t++) {
+        threads.emplace_back([&, t] {
+            arenas[t] = gp_thread_arena();
+            gp_allocate(&made[t], 100);
+            memset(made[t].memory, t, 100);
+            ready++;
+            while (ready.load() < n) std::this_thread::yield(); // all alive at once
+        });
+    }
+    for (auto &t : threads) t.join();
+    std::set<u32> distinct(arenas.begin(), arenas.end());
+    EXPECT_EQ(distinct.size(), (size_t)n);
+    EXPECT_EQ(distinct.count(0), 0u);
+    for (int t = 0; t < n; t++) {
+        EXPECT_EQ(made[t].page->arena, arenas[t]);
+        u16 used = made[t].page->used;
+        Slot_Page *page = made[t].page;
+        gp_free(&made[t]); // from the main thread
+        EXPECT_EQ(page->used, used - 1);
+    }
 }
 
 TEST(StartupBlock, TakesAreAligned) {
@@ -487,6 +593,22 @@ TEST(TemporaryMemory, UnregisteredThreadIsGivenASlotInsteadOfCrashing) {
     t.join();
     EXPECT_GE(slot, 1);
     EXPECT_EQ(std::string((const char *)s.data, s.count), "works");
+}
+
+TEST(TemporaryMemory, ThreadIdentitiesAreTheKernelsEvenAfterFork) {
+    EXPECT_EQ(os_get_thread_id(), (u32)syscall(SYS_gettid));
+    u32 worker_id = 0, worker_real = 1;
+    std::thread t([&] {
+        worker_id = os_get_thread_id();
+        worker_real = (u32)syscall(SYS_gettid);
+    });
+    t.join();
+    EXPECT_EQ(worker_id, worker_real);
+    pid_t child = fork();
+    if (child == 0) _exit(os_get_thread_id() == (u32)getpid() ? 0 : 1); // the child's only thread
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a forked child kept its parent's identity";
 }
 
 TEST(TemporaryMemory, SlotsOfEndedThreadsAreGivenBack) {

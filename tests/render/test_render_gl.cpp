@@ -138,6 +138,35 @@ TEST_F(Render_Gl, GlyphsAreSampledFromTheFontMap) {
     resize_fonts(35);
 }
 
+// The texture holds only the rows glyphs reached; a glyph placed lower grows
+// it, and glyphs uploaded before the growth still draw from their old place.
+TEST_F(Render_Gl, TheFontMapGrowsAndKeepsWhatWasUploaded) {
+    resize_fonts(48);
+    Glyph *h = get_or_add_glyph(&ui_font_pool, 'H', nullptr, nullptr);
+    u32 rows_before = renderer_font_map_rows();
+    EXPECT_LT(rows_before, FONT_MAP_SIDE) << "start-up must not need the whole map";
+    EXPECT_GE(rows_before, h->y + (u32)h->height);
+    glyph_packer.y = 3000;
+    glyph_packer.x = 1;
+    Glyph *w = get_or_add_glyph(&ui_font_pool, 'W', nullptr, nullptr);
+    ASSERT_GE(w->y, 3000u);
+    EXPECT_GE(renderer_font_map_rows(), w->y + (u32)w->height);
+
+    struct Case { Glyph *glyph; const char *text; u32 x; } cases[] = {{h, "H", 100}, {w, "W", 300}};
+    draw_quad(0, 0, 640, 480, black);
+    for (const Case &c : cases) draw_text(S(c.text), &ui_font_pool, ANCHOR_TOP_LEFT, (f32)c.x, 100, white);
+    std::vector<u8> p = draw_and_read();
+    f32 baseline = ui_font_pool.ranges[0].scaled_ascent;
+    for (const Case &c : cases) {
+        u32 bright = 0;
+        for (u32 y = 100; y < (u32)(100 + baseline + 10); y++) {
+            for (u32 x = c.x; x < (u32)(c.x + c.glyph->advance); x++) bright += pixel(p, x, y)[0] > 200;
+        }
+        EXPECT_GT(bright, 40u) << c.text;
+    }
+    resize_fonts(35);
+}
+
 TEST_F(Render_Gl, ShaderFailuresAreLoggedWithTheirMessages) {
     const char *vertex_ok = "#version 450 core\nvoid main() { gl_Position = vec4(0); }\n";
     const char *pixel_ok = "#version 450 core\nout vec4 c;\nvoid main() { c = vec4(1); }\n";
