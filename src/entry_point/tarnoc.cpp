@@ -1,5 +1,6 @@
 // tarnoc: the compiler's command-line driver. Runs the same front end the
 // editor runs and prints its reports the way the compile-errors tab reads.
+#include "compiler/back/statements.h"
 #include "compiler/front/compiler.h"
 #include "compiler/front/diagnostics.h"
 #include "compiler/front/dump.h"
@@ -62,13 +63,14 @@ int main(int argc, char **argv) {
     init_compiler(root ? S(root) : executable_directory());
     Front_End_Options options = {};
     options.check = check;
-    bool ok = compile_front_end(S(main_file), options);
+    bool ok = check ? compile_program(S(main_file), options) : compile_front_end(S(main_file), options);
     String errors = format_compile_errors();
     fwrite(errors.data, 1, (size_t)errors.count, stderr);
     if (ok && dump) {
         String globals = dump_globals();
         fwrite(globals.data, 1, (size_t)globals.count, stdout);
     }
+    free_program_state();
     free_compiler_state();
     return ok ? 0 : 1;
 }

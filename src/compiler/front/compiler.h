@@ -127,6 +127,28 @@ enum Identifier_Kind : u32 {
 struct Identifier;
 struct Scope;
 struct Constant;
+struct IR_Instruction;
+
+// Where a run-time value lives: a record in one of the register tables of
+// the instruction IR (compiler/back/ir.h). Plain 16 bytes, copied by value.
+struct Register_Id {
+    Scope *owner; // stack registers: the scope whose table holds the record
+    s32 index;
+    u8 pool;      // REGISTER_POOL_*
+    u8 kind;      // copy of the record's kind
+    u16 rest;     // zero
+};
+enum : u8 {
+    REGISTER_POOL_CONSTANT_DATA = 1,
+    REGISTER_POOL_TYPE_DATA = 2,
+    REGISTER_POOL_GLOBAL_DATA = 3,
+    REGISTER_POOL_STACK = 4,
+    REGISTER_POOL_CALL_DATA = 5,
+};
+constexpr Register_Id INVALID_REGISTER_ID = {nullptr, (s32)0xFFFFFFFF, 0, 0, 0};
+inline bool register_id_is_valid(Register_Id id) {
+    return !((u32)id.index == 0xFFFFFFFFu && id.pool == 0 && id.kind == 0);
+}
 
 // Kinds of constant: the scalar ones equal the literal token kinds.
 enum : u64 {
@@ -207,7 +229,7 @@ struct Identifier {
     Scope *scope;
     volatile u64 use_count;
     u64 flags;
-    u64 register_id[2];
+    Register_Id register_id; // variables: where the value lives
     Trace declaration;
 
     // Pre-parse data.
@@ -232,6 +254,8 @@ struct Identifier {
     Signature *signature;      // sub-program and sub-program type
     Polymorphic_Struct *polymorphic;
     Identifier *instance_of;   // an instance: its polymorphic struct
+    Identifier *next_overload; // sub-programs: the next one of this name in the same scope
+    Scope *body_scope;         // sub-programs: the compiled body
 
     // Struct member.
     u32 offset;
@@ -248,6 +272,15 @@ enum : u64 {
     VALUE_EMBEDDED_ARRAY = 0x4, // a struct's fixed-size array member, read as its address
 };
 
+// Run-time side of a value (`kind`): where it lives and how it may be used.
+enum : u8 {
+    VALUE_KIND_DYNAMIC = 1,   // lives in `reg`
+    VALUE_KIND_CONSTANT = 2,
+    VALUE_KIND_TEMPORARY = 8, // `reg` was made for this value; the consumer may reuse it
+    VALUE_KIND_INDIRECT = 16, // `reg` holds the address of the value, not the value
+    VALUE_KIND_BOOLEAN = 64,  // already 0 or 1 of type b8
+};
+
 struct Value {
     u64 flags;
     Identifier *type;
@@ -255,6 +288,8 @@ struct Value {
     Token *first; // the expression's tokens, for messages
     Token *last;
     Scope *scope;
+    Register_Id reg; // dynamic values, once code is generated
+    u8 kind;         // VALUE_KIND_*; 0 while only the type is known (--check)
 };
 inline bool value_is_constant(const Value *v) { return v->flags & VALUE_CONSTANT; }
 
@@ -294,6 +329,16 @@ struct Scope {
     Identifier *owner; // struct or enum owning a member scope
     u32 lifetime_counter;
     u32 flags;
+
+    // Instruction IR (compiler/back/ir.h).
+    IR_Instruction *first_instruction, *last_instruction;
+    u32 num_instructions;
+    Dynamic_Array registers;      // Register: stack registers of a sub-program or entry block
+    Dynamic_Array loop_registers; // Loop_Register: outside registers used inside this loop
+    IR_Instruction *first_iteration_instruction, *last_iteration_instruction; // a loop's step
+    u32 num_iteration_instructions;
+    u32 frame_size;               // filled by register allocation
+    void *code_data;              // the statement compiler's record of this scope
 };
 
 Scope *_add_a_scope(Scope *parent, u32 flags);
@@ -397,6 +442,9 @@ bool preparse_global_scope(Scope *scope, Token *first, Token *end, String direct
 bool preparse_global_static_if_chain(Scope *scope, Pending_Static_If *chain);
 bool preparse_global_insert_directive(Scope *scope, Pending_Insert *insert);
 bool resolve_identifier(Identifier *id);
+// A declaration statement inside a body: recorded like a global and then
+// resolved by the caller; `after` gets the token after its ';'.
+Identifier *declare_in_scope(Scope *scope, Token *first, Token *end, Token **after);
 
 bool parse_type(Scope *scope, Identifier **out, Token *first, Token *end);
 Identifier *type_to_memory_address_of_type(Identifier *type, u32 depth);
@@ -439,6 +487,11 @@ bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, To
 Token *choose_static_if_block(Scope *scope, Token *t, Token *end, Token **chosen);
 bool parse_simple_statement(Scope *scope, Token *first, Token *end, Identifier *expected, Value *out);
 bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *out);
+// A call: `callee` is the value before '(' (a sub-program constant or an address).
+bool parse_call(Scope *scope, Value *callee, Token *open, Value *out);
+Scope *current_expression_scope();
+// Sets the scope conversions of run-time values emit into; returns the previous one.
+Scope *set_expression_scope(Scope *scope);
 bool parse_array_literal(Scope *scope, Identifier *type, Token *open, Value *out);
 
 bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *type, Token *equal, Token *end);

@@ -1,6 +1,7 @@
 // The compiler state, its memory, the built-in identifiers and the driver
 // of the front end: support files, the main file, the deferred-work loop.
 #include "compiler/front/compiler.h"
+#include "compiler/front/code_hooks.h"
 #include "compiler/front/diagnostics.h"
 #include <stdarg.h>
 #include <sys/mman.h>
@@ -8,6 +9,7 @@
 #include <stb/stb_sprintf.h>
 
 Compiler_State global_compiler_state;
+Code_Generator code_generator;
 
 // [SECTION] Page reserve
 

@@ -164,8 +164,7 @@ Identifier *add_identifier(Scope *scope, const u8 *name, s64 length, u32 kind, T
     id->name_length = length;
     id->scope = scope;
     id->declaration = declaration;
-    id->register_id[0] = 0;
-    id->register_id[1] = 0xFFFFFFFF; // INVALID_REGISTER_ID
+    id->register_id = INVALID_REGISTER_ID;
     if (kind == IDENTIFIER_KIND_CONSTANT) id->flags |= IDENTIFIER_CONSTANT;
     if (index->capacity) {
         if ((index->count + 1) * 2 > index->capacity) name_index_grow(index, list);
