@@ -138,6 +138,13 @@ static const Statement_Case BODY_CASES[] = {
     {"$f: () = {};\n$g: () #no_context = { f(); };", "3:25", "It appears that the context is not available from this scope but this sub-program needs it."},
     {"$f: () -> u32 = { return 1; };\nx := f();", "3:7", "You cannot execute instructions in global scope."},
     {"$f: () = { #defer {} };\n#defer {}", "3:1", "Directive #defer is either unsupported or cannot be used in this context."},
+    {"$f: () = {};\n#on_load { x := f(); }", "3:17", "This call is expected to return a value but it does not.\nSub-program type: '()'"},
+    {"$f: () = {};\n#on_load { x := 1 + f(); }", "3:21", "This call is expected to return a value but it does not."},
+    {"$i: (a: u32) -> u32 = #inline { return a; };\n#on_load { v := i; }", "3:17", "You cannot take the address of an inlined sub-program."},
+    {"#on_load {}\n#on_load {}", "3:1", "An #on_load block has already been declared."},
+    {"#events {}\n#events {}", "3:1", "An #events block has already been declared."},
+    {"#syntax;", "2:1", "The compiler expected a block of code after this to determine how to perform syntax highlighting."},
+    {"#events;", "2:1", "Expected a code block after directive #events."},
     {"$i: (a: u8) -> u8 = #inline { return b; };\n#on_load { x := i(1); }", "2:38", "'b' was not previously declared."},
 };
 
@@ -321,6 +328,16 @@ TEST(Compiler_Statements, AGlobalStringPointsAtItsBytesThroughARelocation) {
     u64 count;
     memcpy(&count, data + 8, 8);
     EXPECT_EQ(count, 5u);
+    end_program();
+}
+
+TEST(Compiler_Statements, ASubProgramAddressIsCalledThroughItsRegister) {
+    Program p = compile_program_text("$f: (a: u32) -> u32 = { return a; };\n#on_load { v := f; w := v(2); }\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    std::vector<IR_Instruction *> all = entry_instructions();
+    EXPECT_EQ(count_kind(all, IR_COPY_SUB_PROGRAM_ADDRESS), 1u);
+    EXPECT_EQ(count_kind(all, IR_CALL_INDIRECT), 1u);
+    EXPECT_EQ(count_kind(all, IR_CALL), 0u);
     end_program();
 }
 

@@ -40,6 +40,17 @@ bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *typ
         }
         id->constant = v.constant;
     } else if (value_is_constant(&v)) {
+        if ((v.constant.kind & CONSTANT_SUB_PROGRAM) && v.constant.type_value) {
+            Identifier *sub = v.constant.type_value;
+            if (sub->flags & IDENTIFIER_POLYMORPHIC) {
+                print_error_on_token(equal->next, "You cannot take the address of a polymorphic sub-program.");
+                return false;
+            }
+            if (sub->flags & SUB_PROGRAM_INLINED) {
+                print_error_on_token(equal->next, "You cannot take the address of an inlined sub-program.");
+                return false;
+            }
+        }
         id->constant = v.constant;
         id->flags |= IDENTIFIER_HAS_VALUE;
     }

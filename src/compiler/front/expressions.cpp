@@ -875,7 +875,9 @@ static bool parse_expression(Expression_Context *ctx, Cursor *c, u8 min_level, I
         Value right = {};
         Identifier *right_expected = out->flags & VALUE_UNTYPED ? expected : out->type;
         if (out->type == global_compiler_state.type_Type) right_expected = nullptr;
-        ok = parse_expression(ctx, c, (u8)(priority + 1), right_expected, &right);
+        ok = check_value_has_result(out, out->first ? out->first : where);
+        if (ok) ok = parse_expression(ctx, c, (u8)(priority + 1), right_expected, &right);
+        if (ok) ok = check_value_has_result(&right, right.first ? right.first : where);
         if (ok) ok = combine(out, op, &right, where);
         if (ok) out->last = right.last;
     }
@@ -936,6 +938,7 @@ bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, To
         return true;
     }
     if (!parse_simple_statement(scope, first, end, expected, out)) return false;
+    if (!check_value_has_result(out, first)) return false;
     if (!expected) return true;
     Scope *outer_scope = expression_scope;
     expression_scope = scope;
