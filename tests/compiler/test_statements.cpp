@@ -141,6 +141,7 @@ static const Statement_Case BODY_CASES[] = {
     {"$f: () = {};\n#on_load { x := f(); }", "3:17", "This call is expected to return a value but it does not.\nSub-program type: '()'"},
     {"$f: () = {};\n#on_load { x := 1 + f(); }", "3:21", "This call is expected to return a value but it does not."},
     {"$i: (a: u32) -> u32 = #inline { return a; };\n#on_load { v := i; }", "3:17", "You cannot take the address of an inlined sub-program."},
+    {"p: @ u8;\nq: @ u8;\n#on_load { r := p + q; }", "4:19", "You cannot add two memory addresses."},
     {"#on_load {}\n#on_load {}", "3:1", "An #on_load block has already been declared."},
     {"#events {}\n#events {}", "3:1", "An #events block has already been declared."},
     {"#syntax;", "2:1", "The compiler expected a block of code after this to determine how to perform syntax highlighting."},
@@ -338,6 +339,23 @@ TEST(Compiler_Statements, ASubProgramAddressIsCalledThroughItsRegister) {
     EXPECT_EQ(count_kind(all, IR_COPY_SUB_PROGRAM_ADDRESS), 1u);
     EXPECT_EQ(count_kind(all, IR_CALL_INDIRECT), 1u);
     EXPECT_EQ(count_kind(all, IR_CALL), 0u);
+    end_program();
+}
+
+TEST(Compiler_Statements, AMemberBroughtInTwoLevelsDownIsAViewAtItsWholeOffset) {
+    Program p = compile_program_text(
+        "$A: #struct { a: u8; };\n$B: #struct { z: u32; #using x: A; };\n$C: #struct { w: u16; #using y: B; };\n"
+        "#on_load { c: C; c.a = 1; }\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    IR_Instruction *store = nullptr;
+    for (IR_Instruction *in : entry_instructions()) {
+        if (in->kind == IR_COPY_CONSTANT && in->operands[0].reg.kind == REGISTER_KIND_VIEW) store = in;
+    }
+    ASSERT_NE(store, nullptr);
+    Register *view = get_register(nullptr, store->operands[0].reg);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->view_offset, 8u); // y at 4, x at 4 inside B
+    EXPECT_EQ(store->operands[0].size, 1u);
     end_program();
 }
 

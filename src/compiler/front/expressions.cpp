@@ -777,6 +777,10 @@ static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
     Identifier *lt = left->type, *rt = right->type;
     Identifier *lv = lt && (lt->flags & TYPE_ENUM) && lt->base_type ? lt->base_type : lt;
     bool l_number = lv && (lv->pointer_depth || (lv->flags & TYPE_NUMBER));
+    if (op == OP_ADD && type_is_address(lt) && type_is_address(rt)) {
+        print_error_on_token(where, "You cannot add two memory addresses.");
+        return false;
+    }
     if (op & OP_CMP) {
         if (value_is_constant(right) && (right->constant.kind & CONSTANT_INTEGER) && right->constant.u == 0 && lv &&
             lv->pointer_depth == 0 && (lv->flags & TYPE_UNSIGNED) && !(lv->flags & TYPE_BOOLEAN) &&
