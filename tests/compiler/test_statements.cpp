@@ -421,3 +421,18 @@ TEST(Compiler_Statements, EveryExampleOfTheLanguageReferenceCompiles) {
     }
     EXPECT_GE(examples, 10u);
 }
+
+TEST(Compiler_Statements, SubProgramAndTypeAddressesInDataAreRelocated) {
+    Program p = compile_program_text("$f: () = {};\n$H: #struct { handler: () -> void; kind: Type; };\n$K: H = { f, u32 };\nk := K;\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    Identifier *f = get_identifier(global_compiler_state.global_scope, (const u8 *)"f", 1);
+    bool code = false, type = false;
+    for (u32 i = 0; i < ir_state.global_relocations.count; i++) {
+        Relocation *r = dynamic_array_at<Relocation>(&ir_state.global_relocations, i);
+        if (r->location_offset == 0 && r->target_sub_program == f) code = true;
+        if (r->location_offset == 8 && r->target_type == global_compiler_state.type_u32) type = true;
+    }
+    EXPECT_TRUE(code);
+    EXPECT_TRUE(type);
+    end_program();
+}

@@ -165,10 +165,13 @@ enum : u64 {
     CONSTANT_IN_DATA = 1ull << 36,     // an aggregate written to constant data at `data_offset`
 };
 
-// A place in constant data that holds the address of another place there.
+// A place in constant data that holds the address of another place there,
+// or of a sub-program's code, or of a type's information record.
 struct Constant_Relocation {
     u64 at;
-    u64 target;
+    u64 target;                    // offset in constant data (neither of the two below set)
+    Identifier *target_sub_program; // the code of this sub-program
+    Identifier *target_type;        // the information record of this type (type data)
 };
 
 struct Constant {
