@@ -33,7 +33,7 @@ static const Error_Case ERROR_CASES[] = {
     {"a built-in type cannot be declared again", "$u8 := 1;", AT "1:2: error: 'u8' is already declared.\n$u8 := 1;\n ^^\n"},
     {"a duplicate declaration points at the first", "$A := 1;\n$A := 2;",
      AT "2:2: error: 'A' is already declared.\n$A := 2;\n ^\n" AT "1:2: note: This is the previous declaration.\n$A := 1;\n ^\n"},
-    {"two entry points of one kind", "#on_load {}\n#on_load {}", AT "2:1: error: The #on_load entry point already exists.\n#on_load {}\n^^^^^^^^\n"},
+    {"two entry points of one kind", "#on_load {}\n#on_load {}", AT "2:1: error: An #on_load block has already been declared.\n#on_load {}\n^^^^^^^^\n"},
     {"stray else", "else {}", AT "1:1: error: This else statement does not seem to be part of an #if statement chain.\nelse {}\n^^^^\n"},
     // Lazy resolution and types.
     {"an unknown name", "$A := B;", AT "1:7: error: 'B' was not previously declared.\n$A := B;\n      ^\n"},
@@ -119,7 +119,7 @@ static const Error_Case ERROR_CASES[] = {
     {"#load_file without ';'", "#load_file \"a.8\" x;",
      "/virtual/main.8:1:12: error: Did you forget a ';' after the filepath to end the #load_file directive?\n#load_file \"a.8\" x;\n           ^^^^^\n"},
     {"an entry point without a block", "#events;",
-     "/virtual/main.8:1:1: error: Did you forget to specify a code block associated with the #events entry point?\n#events;\n^^^^^^^\n"},
+     "/virtual/main.8:1:1: error: Expected a code block after directive #events.\n#events;\n^^^^^^^\n"},
     {"a statement that is not a declaration", "5;",
      "/virtual/main.8:1:1: error: This is unexpected.\n5;\n^\n"},
     {"a dollar without a name", "$ 5;",

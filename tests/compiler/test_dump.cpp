@@ -10,6 +10,8 @@ struct Dump_Case {
 };
 
 static const Dump_Case DUMP_CASES[] = {
+    {"#using reaches through two levels", "$A: #struct { a: u8; };\n$B: #struct { z: u32; #using x: A; };\n$C: #struct { w: u16; #using y: B; };\n$K: C = { 1, { 2, { 3 } } };\n$V := K.a;",
+     "A : struct size 1 align 1\n  .a : u8 @ 0\nB : struct size 8 align 4\n  .z : u32 @ 0\n  .x : A @ 4\nC : struct size 12 align 4\n  .w : u16 @ 0\n  .y : B @ 4\nK : C = {1, {2, {3}}}\nV : u8 = 3\n"},
     {"a constant array's count is its number of items", "$A: [3] u32 = [1, 2, 3];\n$N := A.count;\n$B: [] s32 = [1, 2, 3, 4];\n$M := B.count;",
      "A : [3] u32 = [1, 2, 3]\nN : s64 = 3\nB : [] s32 = [1, 2, 3, 4]\nM : s64 = 4\n"},
     {"enum values infer and continue after an explicit one", "$E: #enum u8 = { $A; $B; $K := 10; $D; };",

@@ -31,7 +31,7 @@ TEST(Compiler_Files, AnEntryPointInTwoFilesIsReportedAtTheSecond) {
     ASSERT_TRUE(write_whole_file(dir.file("b.8"), "\n#on_load {}\n"));
     Compile_Result r = compile_file(dir.file("main.8"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.errors, dir.file("b.8") + ":2:1: error: The #on_load entry point already exists.\n#on_load {}\n^^^^^^^^\n");
+    EXPECT_EQ(r.errors, dir.file("b.8") + ":2:1: error: An #on_load block has already been declared.\n#on_load {}\n^^^^^^^^\n");
 }
 
 TEST(Compiler_Files, AMissingSupportFileStopsBeforeTheMainFile) {

@@ -138,6 +138,14 @@ static const Statement_Case BODY_CASES[] = {
     {"$f: () = {};\n$g: () #no_context = { f(); };", "3:25", "It appears that the context is not available from this scope but this sub-program needs it."},
     {"$f: () -> u32 = { return 1; };\nx := f();", "3:7", "You cannot execute instructions in global scope."},
     {"$f: () = { #defer {} };\n#defer {}", "3:1", "Directive #defer is either unsupported or cannot be used in this context."},
+    {"$f: () = {};\n#on_load { x := f(); }", "3:17", "This call is expected to return a value but it does not.\nSub-program type: '()'"},
+    {"$f: () = {};\n#on_load { x := 1 + f(); }", "3:21", "This call is expected to return a value but it does not."},
+    {"$i: (a: u32) -> u32 = #inline { return a; };\n#on_load { v := i; }", "3:17", "You cannot take the address of an inlined sub-program."},
+    {"p: @ u8;\nq: @ u8;\n#on_load { r := p + q; }", "4:19", "You cannot add two memory addresses."},
+    {"#on_load {}\n#on_load {}", "3:1", "An #on_load block has already been declared."},
+    {"#events {}\n#events {}", "3:1", "An #events block has already been declared."},
+    {"#syntax;", "2:1", "The compiler expected a block of code after this to determine how to perform syntax highlighting."},
+    {"#events;", "2:1", "Expected a code block after directive #events."},
     {"$i: (a: u8) -> u8 = #inline { return b; };\n#on_load { x := i(1); }", "2:38", "'b' was not previously declared."},
 };
 
@@ -324,6 +332,33 @@ TEST(Compiler_Statements, AGlobalStringPointsAtItsBytesThroughARelocation) {
     end_program();
 }
 
+TEST(Compiler_Statements, ASubProgramAddressIsCalledThroughItsRegister) {
+    Program p = compile_program_text("$f: (a: u32) -> u32 = { return a; };\n#on_load { v := f; w := v(2); }\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    std::vector<IR_Instruction *> all = entry_instructions();
+    EXPECT_EQ(count_kind(all, IR_COPY_SUB_PROGRAM_ADDRESS), 1u);
+    EXPECT_EQ(count_kind(all, IR_CALL_INDIRECT), 1u);
+    EXPECT_EQ(count_kind(all, IR_CALL), 0u);
+    end_program();
+}
+
+TEST(Compiler_Statements, AMemberBroughtInTwoLevelsDownIsAViewAtItsWholeOffset) {
+    Program p = compile_program_text(
+        "$A: #struct { a: u8; };\n$B: #struct { z: u32; #using x: A; };\n$C: #struct { w: u16; #using y: B; };\n"
+        "#on_load { c: C; c.a = 1; }\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    IR_Instruction *store = nullptr;
+    for (IR_Instruction *in : entry_instructions()) {
+        if (in->kind == IR_COPY_CONSTANT && in->operands[0].reg.kind == REGISTER_KIND_VIEW) store = in;
+    }
+    ASSERT_NE(store, nullptr);
+    Register *view = get_register(nullptr, store->operands[0].reg);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->view_offset, 8u); // y at 4, x at 4 inside B
+    EXPECT_EQ(store->operands[0].size, 1u);
+    end_program();
+}
+
 TEST(Compiler_Statements, EveryStatementFormCompiles) {
     Program p = compile_program_text(
         "$add: (a: u32, b: u32 = 2) -> u32 = { return a + b; };\n"
@@ -385,4 +420,19 @@ TEST(Compiler_Statements, EveryExampleOfTheLanguageReferenceCompiles) {
         at = stop + 3;
     }
     EXPECT_GE(examples, 10u);
+}
+
+TEST(Compiler_Statements, SubProgramAndTypeAddressesInDataAreRelocated) {
+    Program p = compile_program_text("$f: () = {};\n$H: #struct { handler: () -> void; kind: Type; };\n$K: H = { f, u32 };\nk := K;\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    Identifier *f = get_identifier(global_compiler_state.global_scope, (const u8 *)"f", 1);
+    bool code = false, type = false;
+    for (u32 i = 0; i < ir_state.global_relocations.count; i++) {
+        Relocation *r = dynamic_array_at<Relocation>(&ir_state.global_relocations, i);
+        if (r->location_offset == 0 && r->target_sub_program == f) code = true;
+        if (r->location_offset == 8 && r->target_type == global_compiler_state.type_u32) type = true;
+    }
+    EXPECT_TRUE(code);
+    EXPECT_TRUE(type);
+    end_program();
 }

@@ -1,5 +1,7 @@
 // libFuzzer target: any bytes as the main file of a compilation, through
-// the whole front end with every global resolved and dumped.
+// the whole front end with every global resolved and dumped, every
+// sub-program body and entry block compiled into IR.
+#include "compiler/back/statements.h"
 #include "compiler/front/compiler.h"
 #include "compiler/front/dump.h"
 #include "core/memory.h"
@@ -19,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     options.use_text = true;
     options.text = String{(u8 *)data, (s64)size};
     // A directory that does not exist: #load_file of a relative path fails cleanly.
-    bool ok = compile_front_end(S("/nonexistent-tarno-fuzz/main.8"), options);
+    bool ok = compile_program(S("/nonexistent-tarno-fuzz/main.8"), options);
     String errors = format_compile_errors();
     if (ok) {
         String dump = dump_globals();
@@ -27,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     } else if (errors.count == 0) {
         abort(); // a failure must always say why
     }
+    free_program_state();
     free_compiler_state();
     tmp_reset();
     return 0;

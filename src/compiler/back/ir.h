@@ -17,10 +17,10 @@
 //   - a sub-program's arguments: IR_FRAME_START's [1] is the stack register
 //     that holds the address of the argument block; each parameter is read
 //     from it at the start of the body and the result written back into it;
-//   - pointers inside constant data (strings, arrays) are the front end's
-//     `global_compiler_state.constant_relocations` (offset -> offset); the
-//     lists here hold pointers stored in global data and addresses of
-//     sub-programs and type records.
+//   - pointers inside constant data (strings, arrays, sub-program addresses,
+//     type values) are the front end's `global_compiler_state.constant_relocations`
+//     (offset -> offset, sub-program or type record); the lists here hold
+//     pointers stored in global data, including addresses of sub-programs.
 //
 // Index:
 //   [SECTION] Registers
@@ -199,7 +199,8 @@ constexpr u32 NUM_INSTRUCTION_BUCKETS_PER_PAGE = 2048;
 
 // A pointer stored inside constant or global data: at `location_offset`
 // inside the register `location`, the address of `target_offset` inside
-// `target`, or of the code of `target_sub_program` when that is set.
+// `target`, or of the code of `target_sub_program`, or of the information
+// record of `target_type`, when one of those is set.
 struct Relocation {
     Scope *location_owner;
     Register_Id location;
@@ -208,6 +209,7 @@ struct Relocation {
     Register_Id target;
     u64 target_offset;
     Identifier *target_sub_program;
+    Identifier *target_type; // set: the address of this type's information record
     u8 section; // the location's pool: 1 constant data, 3 global data
 };
 

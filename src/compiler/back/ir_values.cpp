@@ -16,8 +16,10 @@ static void copy_constant_to_global(Register_Id destination, const Value *v, u32
     for (u32 i = 0; i < s->constant_relocations.count; i++) {
         Constant_Relocation *r = dynamic_array_at<Constant_Relocation>(&s->constant_relocations, i);
         if (r->at < from || r->at >= from + size) continue;
-        Register_Id target = make_constant_data_register(r->target, 1, 1);
-        add_a_relocation(nullptr, destination, r->at - from, nullptr, target, 0, false);
+        Register_Id target = r->target_sub_program || r->target_type ? INVALID_REGISTER_ID : make_constant_data_register(r->target, 1, 1);
+        Relocation *g = add_a_relocation(nullptr, destination, r->at - from, nullptr, target, 0, false);
+        g->target_sub_program = r->target_sub_program;
+        g->target_type = r->target_type;
     }
 }
 
@@ -28,7 +30,7 @@ static u64 place_string_struct(const Value *v) {
     u64 count = (u64)v->constant.string.count;
     memcpy(s->constant_data + at + 8, &count, 8);
     memcpy(s->constant_data + at, &v->constant.data_offset, 8);
-    *(Constant_Relocation *)dynamic_array_add(&s->constant_relocations) = Constant_Relocation{at, v->constant.data_offset};
+    *(Constant_Relocation *)dynamic_array_add(&s->constant_relocations) = Constant_Relocation{at, v->constant.data_offset, nullptr, nullptr};
     return at;
 }
 

@@ -254,6 +254,10 @@ static bool finish_call(Call *call, Identifier *sub_program, Value *callee, Iden
     Signature *sig = sub_program && sub_program->signature ? sub_program->signature : type->signature;
     memset(out, 0, sizeof *out);
     out->type = sig->return_type ? sig->return_type : s->type_void;
+    if (!sig->return_type) {
+        out->flags |= VALUE_NO_RESULT;
+        out->constant.type_value = type; // for the message
+    }
     out->first = call->open;
     out->last = call->open->partner;
     if (!code_generation_enabled()) return true;
@@ -300,4 +304,11 @@ bool parse_call(Scope *scope, Value *callee, Token *open, Value *out) {
     if (!assign_arguments_with_errors(type->signature, name, &call, slots)) return false;
     if (!prepare_arguments(&call, type->signature, scope, slots, values)) return false;
     return finish_call(&call, nullptr, callee, type, values, out);
+}
+
+bool check_value_has_result(const Value *v, Token *where) {
+    if (!(v->flags & VALUE_NO_RESULT)) return true;
+    print_error_on_token(where, "This call is expected to return a value but it does not.\nSub-program type: '%s'",
+                         type_to_c_string(v->constant.type_value));
+    return false;
 }

@@ -165,10 +165,13 @@ enum : u64 {
     CONSTANT_IN_DATA = 1ull << 36,     // an aggregate written to constant data at `data_offset`
 };
 
-// A place in constant data that holds the address of another place there.
+// A place in constant data that holds the address of another place there,
+// or of a sub-program's code, or of a type's information record.
 struct Constant_Relocation {
     u64 at;
-    u64 target;
+    u64 target;                    // offset in constant data (neither of the two below set)
+    Identifier *target_sub_program; // the code of this sub-program
+    Identifier *target_type;        // the information record of this type (type data)
 };
 
 struct Constant {
@@ -270,6 +273,7 @@ enum : u64 {
     VALUE_CONSTANT = 0x1,
     VALUE_UNTYPED = 0x2, // a literal that takes its type from where it is used
     VALUE_EMBEDDED_ARRAY = 0x4, // a struct's fixed-size array member, read as its address
+    VALUE_NO_RESULT = 0x8,      // a call of a sub-program that returns nothing
 };
 
 // Run-time side of a value (`kind`): where it lives and how it may be used.
@@ -489,6 +493,8 @@ bool parse_simple_statement(Scope *scope, Token *first, Token *end, Identifier *
 bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *out);
 // A call: `callee` is the value before '(' (a sub-program constant or an address).
 bool parse_call(Scope *scope, Value *callee, Token *open, Value *out);
+// Reports a call that returns nothing where a value is needed.
+bool check_value_has_result(const Value *v, Token *where);
 Scope *current_expression_scope();
 // Sets the scope conversions of run-time values emit into; returns the previous one.
 Scope *set_expression_scope(Scope *scope);

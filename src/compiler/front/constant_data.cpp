@@ -1,7 +1,7 @@
 // Struct and array constants laid out byte for byte in the constant data
 // section, as the program will read them. Addresses inside that data (a
-// String's bytes, an array's elements) are written as zero and recorded as
-// relocations from one place of the section to another.
+// String's bytes, an array's elements, a sub-program's code, a type's
+// information record) are written as zero and recorded as relocations.
 #include "compiler/front/compiler.h"
 #include "compiler/front/diagnostics.h"
 
@@ -9,6 +9,7 @@ static void add_relocation(u64 at, u64 target) {
     Dynamic_Array *list = &global_compiler_state.constant_relocations;
     if (list->element_size == 0) dynamic_array_init(list, sizeof(Constant_Relocation), 64);
     Constant_Relocation *r = (Constant_Relocation *)dynamic_array_add(list);
+    memset(r, 0, sizeof *r);
     r->at = at;
     r->target = target;
 }
@@ -47,8 +48,14 @@ static bool write_constant(u64 at, Identifier *type, const Constant *c, u32 data
     Identifier *t = (type->flags & TYPE_ENUM) && type->pointer_depth == 0 && type->base_type ? type->base_type : type;
     if (t->pointer_depth > 0 || (t->flags & TYPE_SUB_PROGRAM) || (t->flags & TYPE_TYPE)) {
         // Constant addresses are plain numbers; types and sub-programs get
-        // their addresses when the program is linked, so they stay zero here.
+        // their addresses when the program is loaded, through a relocation.
         if (c->kind & CONSTANT_INTEGER) write_integer(at, c->u, 8);
+        if ((c->kind & (CONSTANT_SUB_PROGRAM | CONSTANT_TYPE)) && c->type_value) {
+            add_relocation(at, 0);
+            Constant_Relocation *r = dynamic_array_at<Constant_Relocation>(&s->constant_relocations, s->constant_relocations.count - 1);
+            if (c->kind & CONSTANT_SUB_PROGRAM) r->target_sub_program = c->type_value;
+            else r->target_type = c->type_value;
+        }
         return true;
     }
     if (t->flags & TYPE_REAL) {

@@ -40,6 +40,17 @@ bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *typ
         }
         id->constant = v.constant;
     } else if (value_is_constant(&v)) {
+        if ((v.constant.kind & CONSTANT_SUB_PROGRAM) && v.constant.type_value) {
+            Identifier *sub = v.constant.type_value;
+            if (sub->flags & IDENTIFIER_POLYMORPHIC) {
+                print_error_on_token(equal->next, "You cannot take the address of a polymorphic sub-program.");
+                return false;
+            }
+            if (sub->flags & SUB_PROGRAM_INLINED) {
+                print_error_on_token(equal->next, "You cannot take the address of an inlined sub-program.");
+                return false;
+            }
+        }
         id->constant = v.constant;
         id->flags |= IDENTIFIER_HAS_VALUE;
     }
@@ -104,16 +115,22 @@ static bool bring_in_using_members(Struct_Parse *p, Identifier *member, Token *w
         print_error_on_token(where, "#using is not compatible with type '%s'. #using must be used with struct types.", type_to_c_string(type));
         return false;
     }
-    for (Bucket_Iterator it = bucket_iterate(&source->member_scope->variables); it.element; bucket_iterator_next(&it)) {
+    // Members the source itself took in by #using come along too (they are kept as constants).
+    Bucket_Array *lists[2] = {&source->member_scope->variables, &source->member_scope->constants};
+    for (Bucket_Array *list : lists)
+    for (Bucket_Iterator it = bucket_iterate(list); it.element; bucket_iterator_next(&it)) {
         Identifier *m = (Identifier *)it.element;
+        if (list == lists[1] && !(m->flags & IDENTIFIER_USING)) continue;
         if (get_identifier_in_scope(p->members, m->name, m->name_length)) {
             print_error_on_token(where, "Struct '%s' has a member named '%.*s' but this struct also has a member with the same name which means you cannot use #using here.",
                                  type_to_c_string(source), (int)m->name_length, (const char *)m->name);
             return false;
         }
     }
-    for (Bucket_Iterator it = bucket_iterate(&source->member_scope->variables); it.element; bucket_iterator_next(&it)) {
+    for (Bucket_Array *list : lists)
+    for (Bucket_Iterator it = bucket_iterate(list); it.element; bucket_iterator_next(&it)) {
         Identifier *m = (Identifier *)it.element;
+        if (list == lists[1] && !(m->flags & IDENTIFIER_USING)) continue;
         Identifier *copy = add_identifier(p->members, m->name, m->name_length, IDENTIFIER_KIND_CONSTANT, member->declaration);
         // Reached through the member, so it takes no space of its own.
         copy->flags = (m->flags | IDENTIFIER_USING | IDENTIFIER_CONSTANT | IDENTIFIER_DECLARED);

@@ -777,6 +777,10 @@ static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
     Identifier *lt = left->type, *rt = right->type;
     Identifier *lv = lt && (lt->flags & TYPE_ENUM) && lt->base_type ? lt->base_type : lt;
     bool l_number = lv && (lv->pointer_depth || (lv->flags & TYPE_NUMBER));
+    if (op == OP_ADD && type_is_address(lt) && type_is_address(rt)) {
+        print_error_on_token(where, "You cannot add two memory addresses.");
+        return false;
+    }
     if (op & OP_CMP) {
         if (value_is_constant(right) && (right->constant.kind & CONSTANT_INTEGER) && right->constant.u == 0 && lv &&
             lv->pointer_depth == 0 && (lv->flags & TYPE_UNSIGNED) && !(lv->flags & TYPE_BOOLEAN) &&
@@ -875,7 +879,9 @@ static bool parse_expression(Expression_Context *ctx, Cursor *c, u8 min_level, I
         Value right = {};
         Identifier *right_expected = out->flags & VALUE_UNTYPED ? expected : out->type;
         if (out->type == global_compiler_state.type_Type) right_expected = nullptr;
-        ok = parse_expression(ctx, c, (u8)(priority + 1), right_expected, &right);
+        ok = check_value_has_result(out, out->first ? out->first : where);
+        if (ok) ok = parse_expression(ctx, c, (u8)(priority + 1), right_expected, &right);
+        if (ok) ok = check_value_has_result(&right, right.first ? right.first : where);
         if (ok) ok = combine(out, op, &right, where);
         if (ok) out->last = right.last;
     }
@@ -936,6 +942,7 @@ bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, To
         return true;
     }
     if (!parse_simple_statement(scope, first, end, expected, out)) return false;
+    if (!check_value_has_result(out, first)) return false;
     if (!expected) return true;
     Scope *outer_scope = expression_scope;
     expression_scope = scope;

@@ -314,14 +314,16 @@ static Token *preparse_directive(Scope *scope, Token *t, Token *end, String dire
     }
     for (u32 i = 0; i < 3; i++) {
         if (!token_is(t, ENTRY_POINT_NAMES[i])) continue;
+        static const char *const ALREADY[3] = {"An #on_load block has already been declared.", "An #events block has already been declared.",
+                                               "A #syntax block has already been declared."};
         if (state->entry_points[i]) {
-            print_error_on_token(t, "The %s entry point already exists.", ENTRY_POINT_NAMES[i]);
+            print_error_on_token(t, "%s", ALREADY[i]);
             return nullptr;
         }
         Token *block = t->next;
         if (!block || block == end || !is_block_start(block)) {
-            print_error_on_token(t, "Did you forget to specify a code block associated with the %s entry point?",
-                                 ENTRY_POINT_NAMES[i]);
+            if (i == 2) print_error_on_token(t, "The compiler expected a block of code after this to determine how to perform syntax highlighting.");
+            else print_error_on_token(t, "Expected a code block after directive %s.", ENTRY_POINT_NAMES[i]);
             return nullptr;
         }
         state->entry_points[i] = t;
