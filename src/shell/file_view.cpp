@@ -52,19 +52,74 @@ File_View_State *file_view_state(File *file) {
     return s;
 }
 
-// Drops what the text no longer backs. An edit after the cached line start
-// leaves that start valid; anything else sends it back to line 1.
+// Valid while the text is the one counted: load_file clears the view state
+// word, a reload brings a new buffer, and edits keep the count in step
+// through the text hooks below.
+static bool line_cache_valid(File *file, File_View_State *s) {
+    return *file->view_state == 1 && s->counted_data == file_text(file) && s->counted_length == file_length(file);
+}
+
 static void refresh_line_cache(File *file, File_View_State *s) {
+    if (line_cache_valid(file, s)) return;
     const u8 *text = file_text(file);
     u64 length = file_length(file);
-    if (s->counted_data == text && s->counted_length == length && file->changed_low == ~0ull) return;
-    if (file->changed_low <= s->top_offset || s->top_offset > length) {
-        s->top_line = 1;
-        s->top_offset = 0;
-    }
+    s->top_line = 1;
+    s->top_offset = 0;
+    s->cursor_line = 0;
     s->line_count = count_lines_in(text, length);
     s->counted_data = text;
     s->counted_length = length;
+    *file->view_state = 1;
+}
+
+// Line breaks in [offset - 1, offset + count + 1): the bytes just outside a
+// change are the same before and after it, so the difference of the two
+// counts is the change in line breaks, CR LF pairs split or joined included.
+static u64 breaks_around(File *file, u64 offset, u64 count) {
+    u64 length = file_length(file);
+    u64 a = offset > 0 ? offset - 1 : 0;
+    u64 b = offset + count + 1 < length ? offset + count + 1 : length;
+    if (b <= a) return 0;
+    return count_lines_in(file_text(file) + a, b - a) - 1;
+}
+
+static bool pending_change;
+static u64 pending_breaks, pending_count;
+
+static void view_text_will_change(File *file, u64 offset, u64 count) {
+    pending_change = false;
+    if (file->view_lines.count < VIEW_STATE_ELEMENTS) return;
+    File_View_State *s = file_view_state(file);
+    if (!line_cache_valid(file, s)) return;
+    pending_breaks = breaks_around(file, offset, count);
+    pending_count = count;
+    pending_change = true;
+}
+
+static void view_text_did_change(File *file, u64 offset, u64 count) {
+    if (!pending_change) return;
+    pending_change = false;
+    File_View_State *s = file_view_state(file);
+    u64 now_breaks = breaks_around(file, offset, count);
+    s64 line_delta = (s64)now_breaks - (s64)pending_breaks;
+    s->line_count = (u64)((s64)s->line_count + line_delta);
+    s->counted_data = file_text(file);
+    s->counted_length = file_length(file);
+    // Known line starts after the change move with the text; one inside it
+    // (or right at it, where a CR LF could join) is dropped.
+    if (offset + pending_count < s->top_offset) {
+        s->top_offset = s->top_offset + count - pending_count;
+        s->top_line = (u64)((s64)s->top_line + line_delta);
+    } else if (offset <= s->top_offset) {
+        s->top_line = 1;
+        s->top_offset = 0;
+    }
+    if (offset < s->cursor_offset) s->cursor_line = 0;
+}
+
+void install_view_text_hooks() {
+    text_hooks.text_will_change = view_text_will_change;
+    text_hooks.text_did_change = view_text_did_change;
 }
 
 u64 file_view_line_count(File *file) {
@@ -87,6 +142,19 @@ u64 file_view_line_offset(File *file, u64 line) {
     u64 length = file_length(file);
     if (line < 1) line = 1;
     if (line > s->line_count) line = s->line_count;
+    // Near the cursor's line (after a jump), step from there instead.
+    if (s->cursor_line != 0 && s->cursor_offset <= length) {
+        u64 to_cursor = line > s->cursor_line ? line - s->cursor_line : s->cursor_line - line;
+        u64 to_top = line > s->top_line ? line - s->top_line : s->top_line - line;
+        if (to_cursor < to_top && to_cursor < 4096) {
+            u64 start = get_line_start(text, s->cursor_offset);
+            // The middle of a CR LF: the line starts after the pair.
+            if (s->cursor_offset > 0 && start == s->cursor_offset && text[start - 1] == '\r' && start < length && text[start] == '\n')
+                start = get_line_start(text, start - 1);
+            s->top_line = s->cursor_line;
+            s->top_offset = start;
+        }
+    }
     u64 offset;
     if (line >= s->top_line) {
         offset = s->top_offset + get_offset_at_line(text + s->top_offset, length - s->top_offset, line - s->top_line + 1);
@@ -106,6 +174,22 @@ static u64 line_of_offset(File *file, File_View_State *s, u64 offset) {
     const u8 *text = file_text(file);
     if (offset >= s->top_offset) return s->top_line + count_lines_in(text + s->top_offset, offset - s->top_offset) - 1;
     return count_lines_in(text, offset);
+}
+
+// The cursor's line, stepped from where it was last frame (a jump costs the
+// distance, not the file).
+static u64 cursor_line(File *file, File_View_State *s) {
+    const u8 *text = file_text(file);
+    u64 c = file->cursor;
+    if (s->cursor_line == 0 || (c < s->cursor_offset ? s->cursor_offset - c : c - s->cursor_offset) > (c > s->top_offset ? c - s->top_offset : s->top_offset - c)) {
+        s->cursor_line = line_of_offset(file, s, c);
+    } else if (c >= s->cursor_offset) {
+        s->cursor_line += count_lines_in(text + s->cursor_offset, c - s->cursor_offset) - 1;
+    } else {
+        s->cursor_line -= count_lines_in(text + c, s->cursor_offset - c) - 1;
+    }
+    s->cursor_offset = c;
+    return s->cursor_line;
 }
 
 f64 centred_scroll(u64 line, f64 rows, u64 line_count) {
@@ -139,7 +223,7 @@ struct Mouse_Target {
 // Draws one line starting at `start`; returns the offset just past its line
 // break (or the text length). Glyphs past the right edge are not laid out.
 static u64 draw_line(File *file, u64 start, Line_Layout *l, Font_Pool *pool, Mouse_Target *mouse, bool mouse_row,
-                     bool show_cursor) {
+                     bool show_cursor, bool need_end) {
     const u8 *text = file_text(file);
     u64 length = file_length(file);
     u64 sel_start = *file->selection_start, sel_end = *file->selection_end;
@@ -158,7 +242,8 @@ static u64 draw_line(File *file, u64 start, Line_Layout *l, Font_Pool *pool, Mou
     f32 cursor_x = -1;
     while (p < length && text[p] != '\n' && text[p] != '\r') {
         if (past_edge) {
-            // Nothing more to show on this row: jump to its end.
+            // Nothing more to show on this row: jump to its end, when a row follows.
+            if (!need_end) return length + 1;
             p = get_line_end(text, length, p);
             break;
         }
@@ -282,7 +367,7 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
     if (!one_line) {
         if (file_has_flags(file, FILE_CENTRE_CURSOR)) {
             file_clear_flags(file, FILE_CENTRE_CURSOR);
-            s->scroll = centred_scroll(line_of_offset(file, s, file->cursor), rows, line_count);
+            s->scroll = centred_scroll(cursor_line(file, s), rows, line_count);
             s->last_cursor = file->cursor;
             editor_stamp_activity();
         }
@@ -294,7 +379,7 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
             }
         }
         if (file->cursor != s->last_cursor && !file_has_flags(file, FILE_MOUSE_HELD)) {
-            f64 cursor_row = (f64)line_of_offset(file, s, file->cursor) - 1;
+            f64 cursor_row = (f64)cursor_line(file, s) - 1;
             f64 full_rows = floor(rows);
             if (full_rows < 1) full_rows = 1;
             if (cursor_row < s->scroll) s->scroll = cursor_row;
@@ -317,6 +402,10 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
         const u8 *text = file_text(file);
         u64 length = file_length(file);
         u64 end = first_offset + get_offset_at_line(text + first_offset, length - first_offset, num_rows + 1 + 8);
+        // Past the right edge nothing shows (there is no sideways scrolling):
+        // a giant line is coloured only as far as a screen could reach.
+        u64 reach = (u64)(num_rows + 9) * 4096;
+        if (end - first_offset > reach) end = first_offset + reach;
         view_colour_range(file, first_offset, end);
     }
 
@@ -357,11 +446,11 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
     u64 cursor_line_offset_start = ~0ull;
     u64 offset = first_offset;
     u64 length = file_length(file);
+    u64 line_of_cursor = cursor_line(file, s);
     for (u64 row = 0; row < num_rows && offset <= length; row++) {
         layout.y = y0 + (f32)row * lh;
         u64 line = first_line + row;
-        bool has_cursor = file->cursor >= offset && (file->cursor <= length) &&
-                          file->cursor <= get_line_end(file_text(file), length, offset);
+        bool has_cursor = line == line_of_cursor;
         if (has_cursor) cursor_line_offset_start = offset;
         if (has_cursor && (global_settings_flags & SETTINGS_SHOW_CURRENT_LINE) && !one_line)
             draw_quad_scissored(Vector2{position.x, layout.y}, Vector2{size.x, lh}, text_theme[TEXT_THEME_CURRENT_LINE],
@@ -375,7 +464,8 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
                                 layout.y + (lh - (f32)pool->size) * 0.5f, c, clip_tl, clip_br);
         }
         bool mouse_row = mouse.active && mouse.row == row;
-        offset = draw_line(file, offset, &layout, pool, &mouse, mouse_row, show_cursor);
+        bool need_end = row + 1 < num_rows && line < line_count;
+        offset = draw_line(file, offset, &layout, pool, &mouse, mouse_row, show_cursor, need_end);
     }
     (void)cursor_line_offset_start;
     if (mouse.active && !mouse.found) {

@@ -35,11 +35,16 @@ struct File_View_State {
     u8 ready;
     u8 pad[2];
     f32 horizontal_offset;    // one-line fields: pixels scrolled right
+    u64 cursor_offset;        // where the cursor was when …
+    u64 cursor_line;          // … its line was counted (0: not known)
 };
 File_View_State *file_view_state(File *file);
 
 // Lines to scroll per wheel notch.
 constexpr f64 WHEEL_LINES_PER_NOTCH = 3;
+
+// Keeps the views' line counts in step with edits (installed by the shell).
+void install_view_text_hooks();
 
 void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool);
 

@@ -14,6 +14,7 @@
 void install_font_hooks();
 void reset_shell_themes();
 void *theme_storage(u32 which);
+void install_view_text_hooks();
 
 static void lock_tabs() { spin_lock(&tabs_read_lock); }
 static void unlock_tabs() { spin_unlock(&tabs_read_lock); }
@@ -100,6 +101,7 @@ void install_shell_hooks() {
     text_hooks.add_file_tab = hook_add_file_tab;
     text_hooks.current_tab_directory = hook_current_tab_directory;
     install_font_hooks();
+    install_view_text_hooks();
     text_hooks.apply_settings = hook_apply_settings;
     text_hooks.get_events = hook_get_events;
 }

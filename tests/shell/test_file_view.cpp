@@ -12,6 +12,9 @@
 #include "render/window.h"
 #include "text/file.h"
 #include "text/text_state.h"
+#include "text/editing.h"
+#include "text/lines.h"
+#include "text/undo.h"
 #include <math.h>
 #include <vector>
 
@@ -162,4 +165,33 @@ TEST(File_View, ChangedOnDiskReloadsDeletedKeepsTheBuffer) {
     shell_test_frame();
     EXPECT_EQ(std::string((const char *)file_text(file), file_length(file)), "new text\n");
     EXPECT_TRUE(file_has_flags(file, FILE_DELETED_ON_DISK));
+}
+
+// Edits of every kind keep the view's line count and known line start equal
+// to a fresh count of the text, CR LF pairs split and joined included.
+TEST(File_View, LineCountFollowsEditsWithoutRecounting) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    File *file = open_test_file(tmp.path, "e.txt", "a\r\nb\rc\nd\r\n\r\ne");
+    ASSERT_NE(file, nullptr);
+    shell_test_frame();
+    const char *pieces[] = {"\r", "\n", "\r\n", "x", "\n\r", "yy\rz"};
+    u32 seed = 12345;
+    for (int step = 0; step < 400; step++) {
+        seed = seed * 1103515245 + 12345;
+        u64 length = file_length(file);
+        u64 at = length ? (seed >> 8) % (length + 1) : 0;
+        switch ((seed >> 4) % 4) {
+        case 0:
+        case 1: editor_insert_text_at(file, at, S(pieces[(seed >> 20) % 6]), false); break;
+        case 2: if (at < length) editor_delete_at(file, at, 1 + (seed >> 24) % 3 > length - at ? length - at : 1 + (seed >> 24) % 3); break;
+        case 3: editor_undo_file(file); break;
+        }
+        u64 fresh = count_lines_in(file_text(file), file_length(file));
+        ASSERT_EQ(file_view_line_count(file), fresh) << "step " << step;
+        if (step % 40 == 0) shell_test_frame(); // the frames use the known line starts
+        u64 line = 1 + (seed >> 3) % fresh;
+        ASSERT_EQ(file_view_line_offset(file, line), get_offset_at_line(file_text(file), file_length(file), line))
+            << "step " << step << " line " << line;
+    }
 }
