@@ -18,13 +18,22 @@ void api_get_events(u8 *block) {
 }
 
 void api_get_context(u8 *block) { ((Api_U8_Result_Block *)block)->result = text_hooks.get_editor_context(); }
-void api_get_current_tab_type(u8 *block) { ((Api_U8_Result_Block *)block)->result = text_hooks.current_tab_kind(); }
-void api_get_current_tab_index(u8 *block) { ((Api_U32_Result_Block *)block)->result = text_hooks.current_tab_index(); }
-void api_get_num_tabs(u8 *block) { ((Api_U32_Result_Block *)block)->result = text_hooks.num_tabs(); }
+// Reads of the tab list happen under the tabs lock.
+template <typename T>
+static T read_tabs(T (*hook)()) {
+    text_hooks.lock_tabs();
+    T value = hook();
+    text_hooks.unlock_tabs();
+    return value;
+}
+void api_get_current_tab_type(u8 *block) { ((Api_U8_Result_Block *)block)->result = read_tabs(text_hooks.current_tab_kind); }
+void api_get_current_tab_index(u8 *block) { ((Api_U32_Result_Block *)block)->result = read_tabs(text_hooks.current_tab_index); }
+void api_get_num_tabs(u8 *block) { ((Api_U32_Result_Block *)block)->result = read_tabs(text_hooks.num_tabs); }
 
 void api_set_current_tab(u8 *block) {
     u32 index = ((Api_U32_Block *)block)->value;
-    if (index < text_hooks.num_tabs()) text_hooks.set_current_tab(index, true);
+    // set_current_tab takes the tabs lock itself.
+    if (index < read_tabs(text_hooks.num_tabs)) text_hooks.set_current_tab(index, true);
 }
 
 // The other tab hidden most recently (the first of equals), so repeated

@@ -42,7 +42,7 @@ static void take_tokenisation_hints(const Api_Array<Api_Tokenisation_Hint> &hint
         const Api_Tokenisation_Hint &from = hints.data[h];
         if (!list_is_usable(from.extensions, API_MAX_LIST, "extensions")) continue;
         // Extensions are matched lower-cased.
-        String *extensions = (String *)tmp_allocate(sizeof(String) * (u64)(from.extensions.count + 1));
+        String *extensions = (String *)tmp_allocate_aligned(sizeof(String) * (u64)(from.extensions.count + 1), alignof(String));
         u32 n = 0;
         for (s64 e = 0; e < from.extensions.count; e++) {
             String ext = from.extensions.data[e];

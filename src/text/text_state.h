@@ -72,7 +72,11 @@ struct Text_Hooks {
     // global_editor_context (1 file, 2 search lister, 4 file lister, 8 terminal).
     u8 (*get_editor_context)();
     // Every tab, whatever its kind. Kind: 1 file, 2 terminal, 4 compile
-    // errors, 8 update; 0 when there is no current tab.
+    // errors, 8 update; 0 when there is no current tab. The editor API calls
+    // num_tabs, current_tab_index, current_tab_kind and tab_hidden_at (and
+    // num_file_tabs, file_tab_at) between lock_tabs and unlock_tabs, so they
+    // must not take the lock; set_current_tab, close_current_tab and
+    // add_file_tab are called without it and may.
     u32 (*num_tabs)();
     u32 (*current_tab_index)();
     u8 (*current_tab_kind)();

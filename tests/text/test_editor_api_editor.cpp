@@ -38,8 +38,14 @@ static void install_fake_shell() {
         if (shell.locked > shell.max_locked) shell.max_locked = shell.locked;
     };
     text_hooks.unlock_tabs = [] { shell.locked--; };
-    text_hooks.num_tabs = [] { return (u32)shell.hidden_at.size(); };
-    text_hooks.current_tab_index = [] { return shell.current; };
+    text_hooks.num_tabs = [] {
+        EXPECT_EQ(shell.locked, 1u) << "the tab list is read under the tabs lock";
+        return (u32)shell.hidden_at.size();
+    };
+    text_hooks.current_tab_index = [] {
+        EXPECT_EQ(shell.locked, 1u) << "the tab list is read under the tabs lock";
+        return shell.current;
+    };
     text_hooks.current_tab_kind = [] { return (u8)(shell.hidden_at.empty() ? 0 : 2); };
     text_hooks.tab_hidden_at = [](u32 i) { return shell.hidden_at[i]; };
     text_hooks.set_current_tab = [](u32 i, bool leave) {

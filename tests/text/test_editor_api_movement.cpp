@@ -133,11 +133,3 @@ TEST_F(Editor_Api_Movement, PagesMoveByTheLinesTheViewShowedAndKeepTheColumn) {
     for (int i = 0; i < 4; i++) api_call("page_up");
     EXPECT_EQ(file->cursor, 0u);
 }
-
-TEST_F(Editor_Api_Movement, WithoutAFileNothingHappens) {
-    for (u32 id = 1; id <= 14; id++) {
-        Api_U8_Block b = {1};
-        handle_foreign_call((u8 *)&b, id);
-    }
-    EXPECT_EQ(current_file, nullptr);
-}
