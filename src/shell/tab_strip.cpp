@@ -147,7 +147,10 @@ static void draw_label(f32 x, f32 y, f32 width, f32 h, Tab *tab, Colour backgrou
     pen += get_text_advance((const u8 *)number, n, &ui_font_pool, 1) + pad;
     File *file = tab_file(tab);
     Colour title = fg;
-    if (file && file_has_flags(file, FILE_DELETED_ON_DISK)) title = ui_theme[6];
+    // Gone from disk, or changed there under unsaved edits (the view does not
+    // reload over them): the buffer stays and the title says so in red.
+    bool conflict = file && file_has_flags(file, FILE_CHANGED_ON_DISK) && file_has_flags(file, FILE_UNSAVED);
+    if (file && (file_has_flags(file, FILE_DELETED_ON_DISK) || conflict)) title = ui_theme[6];
     draw_text_scissored(tab->title.data, tab->title.count, &ui_font_pool, ANCHOR_TOP_LEFT, pen, ty, title, clip_tl, clip_br);
     u8 close = (u8)(close_hover ? ICON_CLOSE_HOVER : ICON_CLOSE);
     draw_text(&close, 1, &icons_font_pool, ANCHOR_TOP_LEFT, x + width - (f32)icons_font_pool.size - pad, icon_y, fg);
