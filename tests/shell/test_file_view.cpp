@@ -159,6 +159,15 @@ TEST(File_View, ChangedOnDiskReloadsDeletedKeepsTheBuffer) {
     shell_test_frame();
     EXPECT_EQ(std::string((const char *)file_text(file), file_length(file)), "new text\n");
     EXPECT_FALSE(file_has_flags(file, FILE_CHANGED_ON_DISK));
+    // Changed on disk under unsaved edits: the edits are not thrown away.
+    editor_insert_text_at(file, 0, S("mine "), false);
+    ASSERT_TRUE(write_whole_file(tmp.file("d.txt"), "theirs\n"));
+    file_set_flags(file, FILE_CHANGED_ON_DISK);
+    shell_test_frame();
+    EXPECT_EQ(std::string((const char *)file_text(file), file_length(file)), "mine new text\n");
+    EXPECT_TRUE(file_has_flags(file, FILE_CHANGED_ON_DISK));
+    editor_delete_at(file, 0, 5);
+    file_clear_flags(file, FILE_CHANGED_ON_DISK);
     // Gone from disk: the text stays and the tab shows the state.
     unlink(tmp.file("d.txt").c_str());
     file_set_flags(file, FILE_DELETED_ON_DISK | FILE_CHANGED_ON_DISK);
