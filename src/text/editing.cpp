@@ -28,6 +28,7 @@ bool editor_text_reserve(File *file, u64 extra) {
 bool text_raw_insert(File *file, u64 offset, const u8 *bytes, u64 count) {
     u64 length = file_length(file);
     if (offset > length || !editor_text_reserve(file, count)) return false;
+    text_hooks.text_will_change(file, offset, 0);
     u8 *text = file_text(file);
     memmove(text + offset + count, text + offset, length - offset);
     if (count) {
@@ -35,15 +36,18 @@ bool text_raw_insert(File *file, u64 offset, const u8 *bytes, u64 count) {
         else memset(text + offset, ' ', count);
     }
     file->text.count = (u32)(length + count);
+    text_hooks.text_did_change(file, offset, count);
     return true;
 }
 
 bool text_raw_remove(File *file, u64 offset, u64 count) {
     u64 length = file_length(file);
     if (offset > length || count > length - offset) return false;
+    text_hooks.text_will_change(file, offset, count);
     u8 *text = file_text(file);
     memmove(text + offset, text + offset + count, length - offset - count);
     file->text.count = (u32)(length - count);
+    text_hooks.text_did_change(file, offset, 0);
     return true;
 }
 
@@ -190,7 +194,9 @@ bool editor_replace_same_length(File *file, u64 offset, const u8 *bytes, u64 cou
     if (count == 0 || memcmp(file_text(file) + offset, bytes, count) == 0) return true;
     editor_note_change(file, offset, count);
     add_replacement_undo(file, offset, count, file->cursor);
+    text_hooks.text_will_change(file, offset, count);
     memcpy(file_text(file) + offset, bytes, count);
+    text_hooks.text_did_change(file, offset, count);
     return true;
 }
 

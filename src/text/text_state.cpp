@@ -139,6 +139,7 @@ static void headless_get_events(Custom_Layer_Event **events, u64 *count) {
 }
 static bool headless_terminal_prompt_character(u32) { return false; }
 static void headless_nothing() {}
+static void headless_text_change(File *, u64, u64) {}
 static void headless_run_terminal_command(String) {}
 // Saving needs no shell until a file has no path; then the save-lister hooks decide.
 static void headless_ask_to_save_file() { editor_ask_to_save_file(); }
@@ -186,6 +187,8 @@ void editor_text_init() {
     text_hooks.run_syntax_block = headless_run_syntax_block;
     text_hooks.report_error = headless_report_error;
     text_hooks.now = os_get_time_microseconds;
+    text_hooks.text_will_change = headless_text_change;
+    text_hooks.text_did_change = headless_text_change;
     text_hooks.get_global_flags = headless_get_global_flags;
     text_hooks.set_global_flags = headless_set_global_flags;
     text_hooks.clear_global_flags = headless_clear_global_flags;

@@ -58,6 +58,11 @@ struct Text_Hooks {
     void (*report_error)(String message);
     // Monotonic microseconds; tests inject their own clock.
     u64 (*now)();
+    // Every change of a file's bytes: [offset, offset + count) is about to be
+    // replaced, then holds its new bytes. Views keep line counts up to date
+    // from these without rescanning the text.
+    void (*text_will_change)(File *file, u64 offset, u64 count);
+    void (*text_did_change)(File *file, u64 offset, u64 count);
 
     // ---- The editor API's way into the shell (routines of custom.8). ----
     // global_flags: read, atomic OR, atomic AND NOT.

@@ -123,7 +123,9 @@ bool editor_undo_file(File *file) {
     }
     case UNDO_REPLACEMENT:
         if (record->offset + record->change.length <= length) {
+            text_hooks.text_will_change(file, record->offset, record->change.length);
             memcpy(file_text(file) + record->offset, record->change.saved.memory, record->change.length);
+            text_hooks.text_did_change(file, record->offset, record->change.length);
             undo_put_cursor(file, record->cursor_before);
         }
         break;

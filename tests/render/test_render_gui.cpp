@@ -6,6 +6,17 @@
 #include <unistd.h>
 #include <dirent.h>
 
+// The top bar's icons sit above this row; the panel is centred below the bar.
+constexpr int BELOW_TOP_BAR = 40;
+
+// Bounding box of the bright pixels below the top bar.
+static bool panel_box(const Rgb_Image &img, Box *box) {
+    Rgb_Image below = img;
+    for (int y = 0; y < BELOW_TOP_BAR && y < img.height; y++)
+        memset(&below.rgb[(size_t)y * img.width * 3], 0, (size_t)img.width * 3);
+    return bright_box(below, box);
+}
+
 static bool screenshot_until(const Gui_Session &s, const std::string &id, const std::string &png, Rgb_Image *img,
                              int want_width, double seconds) {
     for (double waited = 0; waited < seconds; waited += 0.2) {
@@ -13,7 +24,7 @@ static bool screenshot_until(const Gui_Session &s, const std::string &id, const 
             // Right after a resize the server may still show the old frame:
             // wait for one whose text is centred.
             Box b;
-            if (bright_box(*img, &b) && abs((b.left + b.right) / 2 - img->width / 2) <= 12) return true;
+            if (panel_box(*img, &b) && abs((b.left + b.right) / 2 - img->width / 2) <= 12) return true;
         }
         usleep(200000);
     }
@@ -22,7 +33,7 @@ static bool screenshot_until(const Gui_Session &s, const std::string &id, const 
 
 static void expect_centred_panel(const Rgb_Image &img) {
     Box b;
-    ASSERT_TRUE(bright_box(img, &b)) << "no text drawn";
+    ASSERT_TRUE(panel_box(img, &b)) << "no text drawn";
     int cx = (b.left + b.right) / 2, cy = (b.top + b.bottom) / 2;
     EXPECT_NEAR(cx, img.width / 2, 12) << "panel not centred horizontally";
     EXPECT_NEAR(cy, img.height / 2, 20) << "panel not centred vertically";
@@ -30,7 +41,7 @@ static void expect_centred_panel(const Rgb_Image &img) {
     EXPECT_GT(b.bottom - b.top, 60);
     EXPECT_GT(b.right - b.left, 150);
     // The background is the text theme's (0, 0, 0.005) after sRGB: (0, 0, 15 or 16).
-    const int corners[4][2] = {{2, 2}, {img.width - 3, 2}, {2, img.height - 3}, {img.width - 3, img.height - 3}};
+    const int corners[4][2] = {{2, BELOW_TOP_BAR}, {img.width - 3, BELOW_TOP_BAR}, {2, img.height - 3}, {img.width - 3, img.height - 3}};
     for (auto &c : corners) {
         const unsigned char *p = img.at(c[0], c[1]);
         EXPECT_EQ(p[0], 0);
