@@ -184,6 +184,16 @@ void editor_change_case(File *file, u64 offset, u64 length, bool to_upper) {
     }
 }
 
+bool editor_replace_same_length(File *file, u64 offset, const u8 *bytes, u64 count) {
+    file = file_or_current(file);
+    if (!file || offset > file_length(file) || count > file_length(file) - offset) return false;
+    if (count == 0 || memcmp(file_text(file) + offset, bytes, count) == 0) return true;
+    editor_note_change(file, offset, count);
+    add_replacement_undo(file, offset, count, file->cursor);
+    memcpy(file_text(file) + offset, bytes, count);
+    return true;
+}
+
 // [SECTION] Cursor
 
 void editor_set_cursor(File *file, u64 offset) {

@@ -29,6 +29,9 @@ void editor_delete_at(File *file, u64 offset, u64 count);
 void editor_delete_selection();
 // Same-length rewrite of the ASCII letter case of [offset, offset + length).
 void editor_change_case(File *file, u64 offset, u64 length, bool to_upper);
+// Overwrites [offset, offset + count) with `bytes` (an in-place replacement
+// record keeps the old bytes); false when the range leaves the text.
+bool editor_replace_same_length(File *file, u64 offset, const u8 *bytes, u64 count);
 
 // Cursor.
 void editor_set_cursor(File *file, u64 offset); // saves previous_cursor; anchor follows unless selecting

@@ -1,6 +1,7 @@
 #include "text/text_state.h"
 #include "text/file.h"
 #include "text/tokeniser.h"
+#include "text/editor_api_types.h"
 #include "core/strings.h"
 #include "core/log.h"
 #include <stdio.h>
@@ -14,6 +15,7 @@ u32 global_num_visual_spaces_per_tab = 4;
 Dynamic_Array text_copied_locally;
 Dynamic_Array text_copied_as_if_there_was_no_padding;
 Filepath editor_working_directory;
+u8 global_settings_flags;
 u64 last_time_we_asked_to_disable_vsync;
 u64 global_get_num_lines_time;
 Dynamic_Array tokenisation_hints;
@@ -94,6 +96,53 @@ static void headless_open_save_lister(const char *title, Filepath *) {
 static bool headless_has_syntax_block() { return false; }
 static void headless_run_syntax_block(File *) {}
 
+// The shell's state as the editor API sees it when there is no shell: the
+// open records stand in for the tabs, the current file for the current tab.
+static u64 headless_global_flags;
+static f32 headless_font_size;
+constexpr u64 HEADLESS_SHOULD_RUN = 1;
+constexpr u8 HEADLESS_CONTEXT_FILE = 1;
+constexpr f32 HEADLESS_FONT_SIZE = 13.5f;
+
+static u64 headless_get_global_flags() { return __atomic_load_n(&headless_global_flags, __ATOMIC_SEQ_CST); }
+static void headless_set_global_flags(u64 bits) { __atomic_fetch_or(&headless_global_flags, bits, __ATOMIC_SEQ_CST); }
+static void headless_clear_global_flags(u64 bits) { __atomic_fetch_and(&headless_global_flags, ~bits, __ATOMIC_SEQ_CST); }
+static u8 headless_get_editor_context() { return HEADLESS_CONTEXT_FILE; }
+static u32 headless_num_tabs() { return editor_num_files_in_use(); }
+static u32 headless_current_tab_index() {
+    for (u32 i = 0, n = editor_num_files_in_use(); i < n; i++)
+        if (headless_file_tab_at(i) == current_file) return i;
+    return 0;
+}
+static u8 headless_current_tab_kind() { return current_file ? 1 : 0; }
+static u64 headless_tab_hidden_at(u32) { return 0; }
+static void headless_set_current_tab(u32 index, bool) {
+    File *file = headless_file_tab_at(index);
+    if (file) current_file = file;
+}
+static void headless_close_current_tab() {
+    if (!current_file) return;
+    close_file(current_file);
+    current_file = headless_file_tab_at(0);
+}
+static void headless_add_file_tab(File *file) { current_file = file; }
+static const Filepath *headless_current_tab_directory() {
+    return current_file && current_file->directory.count ? &current_file->directory : nullptr;
+}
+static f32 headless_get_font_size() { return headless_font_size; }
+static void headless_set_font_size(f32 size) { headless_font_size = size; }
+static void headless_apply_settings(const Api_Settings *) {}
+static String headless_custom_layer_directory() { return String{nullptr, 0}; }
+static void headless_get_events(Custom_Layer_Event **events, u64 *count) {
+    *events = nullptr;
+    *count = 0;
+}
+static bool headless_terminal_prompt_character(u32) { return false; }
+static void headless_nothing() {}
+static void headless_run_terminal_command(String) {}
+// Saving needs no shell until a file has no path; then the save-lister hooks decide.
+static void headless_ask_to_save_file() { editor_ask_to_save_file(); }
+
 static void headless_report_error(String message) {
     s64 n = message.count < (s64)sizeof(last_error_buffer) ? message.count : (s64)sizeof(last_error_buffer);
     memcpy(last_error_buffer, message.data, (size_t)n);
@@ -137,6 +186,38 @@ void editor_text_init() {
     text_hooks.run_syntax_block = headless_run_syntax_block;
     text_hooks.report_error = headless_report_error;
     text_hooks.now = os_get_time_microseconds;
+    text_hooks.get_global_flags = headless_get_global_flags;
+    text_hooks.set_global_flags = headless_set_global_flags;
+    text_hooks.clear_global_flags = headless_clear_global_flags;
+    text_hooks.get_editor_context = headless_get_editor_context;
+    text_hooks.num_tabs = headless_num_tabs;
+    text_hooks.current_tab_index = headless_current_tab_index;
+    text_hooks.current_tab_kind = headless_current_tab_kind;
+    text_hooks.tab_hidden_at = headless_tab_hidden_at;
+    text_hooks.set_current_tab = headless_set_current_tab;
+    text_hooks.close_current_tab = headless_close_current_tab;
+    text_hooks.add_file_tab = headless_add_file_tab;
+    text_hooks.current_tab_directory = headless_current_tab_directory;
+    text_hooks.get_font_size = headless_get_font_size;
+    text_hooks.set_font_size = headless_set_font_size;
+    text_hooks.apply_settings = headless_apply_settings;
+    text_hooks.custom_layer_directory = headless_custom_layer_directory;
+    text_hooks.get_events = headless_get_events;
+    text_hooks.terminal_prompt_character = headless_terminal_prompt_character;
+    void (**nothing_hooks[])() = {
+        &text_hooks.go_to_parent_directory, &text_hooks.go_to_previous_item, &text_hooks.go_to_next_item,
+        &text_hooks.go_to_next_prompt, &text_hooks.select_item_from_lister, &text_hooks.close_lister,
+        &text_hooks.open_directory_in_explorer, &text_hooks.make_a_new_terminal,
+        &text_hooks.kill_current_terminal_process, &text_hooks.ask_to_delete_items, &text_hooks.ask_to_open_file,
+        &text_hooks.search_file, &text_hooks.search_multiple_files,
+        &text_hooks.replace_in_file, &text_hooks.goto_line, &text_hooks.confirm_prompt,
+    };
+    for (auto hook : nothing_hooks) *hook = headless_nothing;
+    text_hooks.run_terminal_command = headless_run_terminal_command;
+    text_hooks.ask_to_save_file = headless_ask_to_save_file;
+    headless_global_flags = HEADLESS_SHOULD_RUN;
+    headless_font_size = HEADLESS_FONT_SIZE;
+    global_settings_flags = 0;
 
     // Close whatever a previous run left open, keeping the chunks.
     for (Files_Chunk *chunk = editor_files_memory; chunk; chunk = chunk->next)

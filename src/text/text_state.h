@@ -7,6 +7,8 @@
 #include "text/filepath.h"
 
 struct File;
+struct Api_Settings;
+struct Custom_Layer_Event;
 
 // Longest text a file may hold: one read() call moves at most this much, and
 // Dynamic_Array counts are 32-bit.
@@ -56,6 +58,67 @@ struct Text_Hooks {
     void (*report_error)(String message);
     // Monotonic microseconds; tests inject their own clock.
     u64 (*now)();
+
+    // ---- The editor API's way into the shell (routines of custom.8). ----
+    // global_flags: read, atomic OR, atomic AND NOT.
+    u64 (*get_global_flags)();
+    void (*set_global_flags)(u64 bits);
+    void (*clear_global_flags)(u64 bits);
+    // global_editor_context (1 file, 2 search lister, 4 file lister, 8 terminal).
+    u8 (*get_editor_context)();
+    // Every tab, whatever its kind. Kind: 1 file, 2 terminal, 4 compile
+    // errors, 8 update; 0 when there is no current tab. The editor API calls
+    // num_tabs, current_tab_index, current_tab_kind and tab_hidden_at (and
+    // num_file_tabs, file_tab_at) between lock_tabs and unlock_tabs, so they
+    // must not take the lock; set_current_tab, close_current_tab and
+    // add_file_tab are called without it and may.
+    u32 (*num_tabs)();
+    u32 (*current_tab_index)();
+    u8 (*current_tab_kind)();
+    // When the tab was last hidden (microseconds), for switch_tabs.
+    u64 (*tab_hidden_at)(u32 index);
+    // index < num_tabs; leave_lister closes an open lister first.
+    void (*set_current_tab)(u32 index, bool leave_lister);
+    void (*close_current_tab)();
+    // A new tab right after the current one showing `file` (make_a_new_file).
+    void (*add_file_tab)(File *file);
+    // The directory of the current tab; null means editor_working_directory.
+    const Filepath *(*current_tab_directory)();
+    // Font size setting: get; set takes a value already clamped to
+    // MIN_FONT_SIZE and resizes the fonts.
+    f32 (*get_font_size)();
+    void (*set_font_size)(f32 size);
+    // What set_settings leaves to the shell: themes and font pools (the text
+    // core has already taken tab width, display flags, hints, blacklist,
+    // font size and syntax file).
+    void (*apply_settings)(const Api_Settings *settings);
+    // Directory of custom.8 (where "syntax.8" lives); empty: no such files.
+    String (*custom_layer_directory)();
+    // The events collected for #events this frame.
+    void (*get_events)(Custom_Layer_Event **events, u64 *count);
+    // A character typed while a terminal prompt has the keyboard: true when
+    // the terminal took it (path completion); false lets it go to the file.
+    bool (*terminal_prompt_character)(u32 codepoint);
+    // Listers and terminals; each does nothing headless, except
+    // ask_to_save_file, which runs editor_ask_to_save_file.
+    void (*go_to_parent_directory)();
+    void (*go_to_previous_item)();
+    void (*go_to_next_item)();
+    void (*go_to_next_prompt)();
+    void (*select_item_from_lister)();
+    void (*close_lister)();
+    void (*open_directory_in_explorer)();
+    void (*make_a_new_terminal)();
+    void (*run_terminal_command)(String command);
+    void (*kill_current_terminal_process)();
+    void (*ask_to_delete_items)();
+    void (*ask_to_open_file)();
+    void (*ask_to_save_file)();
+    void (*search_file)();
+    void (*search_multiple_files)();
+    void (*replace_in_file)();
+    void (*goto_line)();
+    void (*confirm_prompt)();
 };
 extern Text_Hooks text_hooks;
 
@@ -68,6 +131,7 @@ extern Dynamic_Array text_copied_as_if_there_was_no_padding; // the same without
 extern u64 last_time_we_asked_to_disable_vsync;
 extern u64 global_get_num_lines_time;                        // microseconds spent counting lines
 extern Filepath editor_working_directory;
+extern u8 global_settings_flags;                             // Api_Display_Flags of the custom layer's settings
 
 // Custom layer settings the text core reads.
 extern Dynamic_Array tokenisation_hints;       // Tokenisation_Hint
