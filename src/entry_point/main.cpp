@@ -11,12 +11,18 @@
 #include "shell/frame.h"
 #include "shell/globals.h"
 #include "shell/command_line.h"
+#include "shell/shell.h"
+#include "shell/tabs.h"
+#include "shell/custom_layer_events.h"
+#include <sys/stat.h>
 #include "text/text_state.h"
 #include "text/file.h"
 #include <curl/curl.h>
 #include <stdio.h>
 #include <unistd.h>
 #include <stdlib.h>
+#include <errno.h>
+#include <string.h>
 
 static void log_general_information() {
     Computer_Info info = {};
@@ -63,6 +69,17 @@ static void init_editor_region() {
     text_hooks.set_clipboard_text = set_window_clipboard;
     text_hooks.get_clipboard_text = platform_get_clipboard_text;
     text_hooks.report_error = log_text_core_error;
+    shell_init();
+}
+
+// A new updater program downloaded by the last update takes the old one's place.
+static void finish_updater_swap() {
+    const char *fresh = tcstring("%.*s/_updater", (int)executable_filepath.count, (const char *)executable_filepath.data);
+    struct stat status;
+    if (lstat(fresh, &status) != 0) return;
+    const char *old = tcstring("%.*s/updater", (int)executable_filepath.count, (const char *)executable_filepath.data);
+    unlink(old);
+    if (rename(fresh, old) != 0) add_log(nullptr, LOG_ERROR, "Could not put the new updater in place: %s", strerror(errno));
 }
 
 // One pass of the frame loop's input half: wait (or poll), then handle the
@@ -75,7 +92,8 @@ static void collect_window_events(bool poll) {
         Event *e = &window.events[i];
         if (e->type != EVENT_WINDOW) continue;
         if (e->bits == WINDOW_EVENT_RESIZED) resize_render_target(window.width, window.height);
-        if (e->bits == WINDOW_EVENT_CLOSE) atomic_and(&global_flags, ~(u64)SHOULD_RUN);
+        // Unsaved work makes the first close a warning (the notice in the top bar).
+        if (e->bits == WINDOW_EVENT_CLOSE) request_exit();
     }
 }
 
@@ -128,6 +146,13 @@ int main() {
         platform_destroy_window();
     }
     if (window.handle) {
+        // 10. The foreign routines' hashes, then the compiler's memory.
+        startup_hash_foreign_routines();
+        startup_init_compiler(executable_filepath);
+
+        // 11.
+        finish_updater_swap();
+
         // 12. The editor's memory and text state.
         init_editor_region();
 
@@ -136,6 +161,13 @@ int main() {
         if (!getcwd(cwd, sizeof cwd) || !set_filepath_from(&editor_working_directory, S(cwd))) {
             editor_working_directory.count = 0;
         }
+
+        // 14. Listers and prompt belong to their own code; the clipboard
+        // buffers came with the text core.
+        // 15. The first compilation; a failure leaves the editor running on
+        // its defaults with the errors in their own tab.
+        if (compile_custom_layer_hook && !compile_custom_layer_hook()) atomic_or(&global_flags, DISPLAY_COMPILE_ERRORS);
+        // 16. The file watcher and update checker start with their own code.
 
         // 17, 18.
         u64 previous_frame_end = os_get_time_microseconds();
@@ -161,11 +193,14 @@ int main() {
         }
     }
 
-    // Shut-down.
+    // Shut-down. Terminal processes are stopped by the terminal code's hook.
+    spin_lock(&tabs_read_lock);
+    if (shutdown_terminals_hook) shutdown_terminals_hook();
     platform_destroy_window();
     write_log_file();
     curl_global_cleanup();
     platform_terminate();
+    spin_unlock(&tabs_read_lock);
     tmp_unregister_thread();
     return exit_status;
 }

@@ -4,6 +4,7 @@
 #include "shell/globals.h"
 #include "text/file.h"
 #include "text/lines.h"
+#include "shell/shell.h"
 #include <stdlib.h>
 
 void split_command_line(String bytes, Dynamic_Array *args) {
@@ -64,23 +65,10 @@ s64 parse_command_line_line(String argument) {
 File *open_command_line_file(Dynamic_Array *args, String executable_directory) {
     if (args->count < 2) return nullptr;
     String path = resolve_command_line_path(*dynamic_array_at<String>(args, 1), executable_directory);
-    File *file = add_a_file();
-    current_file = file;
-    global_editor_context = CONTEXT_FILE;
-    if (!load_file_from_path(path, file)) {
-        close_file(file);
-        current_file = nullptr;
-        return nullptr;
-    }
+    s64 line = -1; // no line argument: the cursor stays at the start, no centring
     if (args->count >= 3) {
-        s64 line = parse_command_line_line(*dynamic_array_at<String>(args, 2));
-        u64 offset = line > 0 ? get_offset_at_line(file_text(file), file_length(file), (u64)line) : 0;
-        if (offset > file_length(file)) offset = file_length(file);
-        file->cursor = offset;
-        if (!file_has_flags(file, FILE_SELECTION_ACTIVE)) file->selection_anchor = offset;
-        file_update_selection_pointers(file);
-        file_set_flags(file, FILE_CHANGED | FILE_CENTRE_CURSOR);
-        editor_stamp_activity();
+        line = parse_command_line_line(*dynamic_array_at<String>(args, 2));
+        if (line < 0) line = 0;
     }
-    return file;
+    return open_file_in_new_tab(path, line);
 }

@@ -1,10 +1,16 @@
 // The frame driver: everything drawn between the start and the end of a
-// frame. Until tabs exist it draws the background and the about panel.
+// frame.
 #pragma once
 #include "core/base.h"
 #include "render/renderer.h"
 
 void draw_and_update_editor(f32 x, f32 y, f32 width, f32 height);
+// The compile-errors tab exists exactly while the compiler has errors.
+void sync_compile_errors_tab();
+// Lister drawing, installed by the lister code: drawn last, over everything
+// (SHOW_FILE_LISTER / SHOW_SEARCH_LISTER with their editor contexts).
+extern void (*draw_file_lister_hook)();
+extern void (*draw_search_lister_hook)();
 
 // One frame from its start to the present: begin the renderer and UI frames,
 // run the frame driver, end the UI frame and present. A minimised window

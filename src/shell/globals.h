@@ -29,4 +29,10 @@ extern u64 last_time_we_switched_tabs;
 
 constexpr u64 VSYNC_DISABLED_MICROSECONDS = 500000;
 
+// Bits of the custom layer's display settings (global_settings_flags).
+enum Settings_Display_Bits : u8 {
+    SETTINGS_SHOW_LINE_NUMBERS = 1,
+    SETTINGS_SHOW_CURRENT_LINE = 2,
+};
+
 inline bool editor_should_run() { return (global_flags & SHOULD_RUN) != 0; }

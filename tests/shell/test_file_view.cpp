@@ -1,0 +1,165 @@
+// The file view in headless frames: centring, line numbers, scrolling,
+// clicks, colouring runs, odd bytes and files changed on disk.
+#include <gtest/gtest.h>
+#include "shell_test_util.h"
+#include "test_util.h"
+#include "shell/tabs.h"
+#include "shell/globals.h"
+#include "shell/file_view.h"
+#include "shell/tab_strip.h"
+#include "shell/custom_layer_events.h"
+#include "render/ui.h"
+#include "render/window.h"
+#include "text/file.h"
+#include "text/text_state.h"
+#include <math.h>
+#include <vector>
+
+static std::string numbered_lines(int n, int marked = -1) {
+    std::string text;
+    for (int i = 1; i <= n; i++) text += (i == marked ? "marked line" : "line") + std::string("\n");
+    return text;
+}
+
+// Glyph quads of one code point in the code font, by their texture corner.
+static std::vector<Quad_Instance *> quads_of(u32 code_point) {
+    Font_Range *range;
+    Glyph *g = get_or_add_glyph(&code_font_pool, code_point, nullptr, &range);
+    std::vector<Quad_Instance *> out;
+    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
+        Quad_Instance *q = renderer_instance(i);
+        if ((q->flags & QUAD_INSTANCE_GLYPH) && g && q->texture_coords.x == g->s0 && q->texture_coords.y == g->t0)
+            out.push_back(q);
+    }
+    return out;
+}
+static f32 quad_top(Quad_Instance *q) { return renderer_info.height - (q->position.y + q->scale.y); }
+static f32 quad_left(Quad_Instance *q) { return q->position.x - q->scale.x; }
+static f32 line_height() { return ceilf(code_font_pool.line_height); }
+
+TEST(File_View, ALineFromTheCommandLineIsCentredAndNumbered) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    File *file = open_test_file(tmp.path, "lines.txt", numbered_lines(300, 120), 120);
+    ASSERT_NE(file, nullptr);
+    shell_test_frame();
+    ASSERT_EQ(num_tabs(), 1u);
+    EXPECT_EQ(tab_title(0), "lines.txt");
+    EXPECT_EQ(tab_file(current_tab()), file);
+    EXPECT_EQ(file->cursor, (u64)119 * 5);
+    // The 'k' of "marked" is on line 120 only; its row is in the middle.
+    std::vector<Quad_Instance *> k = quads_of('k');
+    ASSERT_EQ(k.size(), 1u);
+    f32 bar = top_bar_height();
+    f32 middle = bar + (renderer_info.height - bar) / 2;
+    EXPECT_NEAR(quad_top(k[0]), middle, 1.5f * line_height());
+    // "120" in the gutter on that row, left of the text.
+    std::vector<Quad_Instance *> zeros = quads_of('0');
+    bool found = false;
+    for (Quad_Instance *z : zeros)
+        if (fabsf(quad_top(z) - quad_top(k[0])) < line_height() * 0.5f && quad_left(z) < quad_left(k[0])) found = true;
+    EXPECT_TRUE(found) << "no line number on the cursor's row";
+}
+
+TEST(File_View, GutterWidthFollowsTheWidestLineNumber) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    f32 text_left[2];
+    int counts[] = {9, 10};
+    for (int i = 0; i < 2; i++) {
+        std::string text;
+        for (int l = 1; l <= counts[i]; l++) text += (l == 1 ? "W" : "") + std::string("\n");
+        text.pop_back(); // 9 or 10 lines exactly
+        ASSERT_NE(open_test_file(tmp.path, "g" + std::to_string(i), text), nullptr);
+        shell_test_frame();
+        std::vector<Quad_Instance *> w = quads_of('W');
+        ASSERT_EQ(w.size(), 1u);
+        text_left[i] = quad_left(w[0]);
+    }
+    EXPECT_GT(text_left[1], text_left[0] + 2);
+}
+
+static int syntax_runs;
+static void count_syntax(File *) { syntax_runs++; }
+
+TEST(File_View, WheelScrollsThreeLinesAndRecoloursOnlyWhenTheRangeMoves) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    File *file = open_test_file(tmp.path, "s.txt", numbered_lines(500));
+    ASSERT_NE(file, nullptr);
+    custom_layer_syntax_entry = count_syntax;
+    shell_test_frame(400, 400);
+    int after_open = syntax_runs;
+    EXPECT_GE(after_open, 1);
+    shell_test_frame(420, 410); // the mouse moves: nothing to re-colour
+    EXPECT_EQ(syntax_runs, after_open);
+    push_scroll(1);
+    shell_test_frame(420, 410);
+    EXPECT_EQ(syntax_runs, after_open + 1);
+    EXPECT_DOUBLE_EQ(file_view_state(file)->scroll, 3.0);
+    push_scroll(-5);
+    shell_test_frame(420, 410);
+    EXPECT_DOUBLE_EQ(file_view_state(file)->scroll, 0.0); // not above the first line
+    custom_layer_syntax_entry = nullptr;
+}
+
+TEST(File_View, ClickPlacesTheCursorAndDoubleClickSelectsAWord) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    File *file = open_test_file(tmp.path, "c.txt", "alpha beta\ngamma delta\n");
+    ASSERT_NE(file, nullptr);
+    shell_test_frame();
+    std::vector<Quad_Instance *> d = quads_of('d');
+    ASSERT_EQ(d.size(), 1u);
+    f32 x = quad_left(d[0]) - 1, y = quad_top(d[0]) + 2;
+    push_mouse(MOUSE_LEFT_DOWN);
+    shell_test_frame(x, y);
+    EXPECT_EQ(file->cursor, 17u); // just before "delta"
+    // Far right of the first line: its end.
+    push_mouse(MOUSE_LEFT_UP);
+    shell_test_frame(x, y);
+    push_mouse(MOUSE_LEFT_DOWN);
+    shell_test_frame(1200, y - line_height());
+    EXPECT_EQ(file->cursor, 10u);
+    push_mouse(MOUSE_LEFT_UP);
+    shell_test_frame(1200, y - line_height());
+    push_mouse(MOUSE_DOUBLE_CLICK);
+    shell_test_frame(x + 3, y);
+    EXPECT_EQ(*file->selection_start, 17u);
+    EXPECT_EQ(*file->selection_end, 22u);
+    EXPECT_TRUE(file_has_flags(file, FILE_SELECTION_ACTIVE));
+}
+
+TEST(File_View, TabsInvalidBytesAndNulAreDrawn) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    std::string bytes = std::string("\tQ\n    R\n\xff\xfe", 12) + std::string(1, '\0') + "Z\n";
+    ASSERT_NE(open_test_file(tmp.path, "odd.bin", bytes), nullptr);
+    shell_test_frame();
+    std::vector<Quad_Instance *> q = quads_of('Q'), r = quads_of('R'), z = quads_of('Z'), bad = quads_of(0xFFFD);
+    ASSERT_EQ(q.size(), 1u);
+    ASSERT_EQ(r.size(), 1u);
+    ASSERT_EQ(z.size(), 1u);
+    // A tab is as wide as four spaces.
+    EXPECT_NEAR(quad_left(q[0]) - quad_left(r[0]), 0, 1.0f);
+    EXPECT_EQ(bad.size(), 2u); // one replacement glyph per invalid byte
+}
+
+TEST(File_View, ChangedOnDiskReloadsDeletedKeepsTheBuffer) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    File *file = open_test_file(tmp.path, "d.txt", "old\n");
+    ASSERT_NE(file, nullptr);
+    shell_test_frame();
+    ASSERT_TRUE(write_whole_file(tmp.file("d.txt"), "new text\n"));
+    file_set_flags(file, FILE_CHANGED_ON_DISK);
+    shell_test_frame();
+    EXPECT_EQ(std::string((const char *)file_text(file), file_length(file)), "new text\n");
+    EXPECT_FALSE(file_has_flags(file, FILE_CHANGED_ON_DISK));
+    // Gone from disk: the text stays and the tab shows the state.
+    unlink(tmp.file("d.txt").c_str());
+    file_set_flags(file, FILE_DELETED_ON_DISK | FILE_CHANGED_ON_DISK);
+    shell_test_frame();
+    EXPECT_EQ(std::string((const char *)file_text(file), file_length(file)), "new text\n");
+    EXPECT_TRUE(file_has_flags(file, FILE_DELETED_ON_DISK));
+}
