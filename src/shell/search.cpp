@@ -582,11 +582,6 @@ static File *show_file_at(String path) {
     return file;
 }
 
-void editor_load_or_go_to_file(String path, u64 line) {
-    File *file = show_file_at(path);
-    if (file) put_cursor(file, get_offset_at_line_from_file(file, line));
-}
-
 void search_lister_select_item() {
     Search_Match match;
     Search_Result_File *result;

@@ -79,8 +79,6 @@ bool get_search_lister_current_item(Search_Match *match, Search_Result_File **fi
 void search_lister_select_item();
 void search_lister_go_to_previous_item();
 void search_lister_go_to_next_item();
-// Shows `path` at `line` (1-based): its tab when open, else a new tab.
-void editor_load_or_go_to_file(String path, u64 line);
 // The seams to tabs (installed by the shell): the tab of a file path, or a
 // new file tab for a freshly loaded file. Defaults: make it current_file.
 struct Search_Tab_Hooks {

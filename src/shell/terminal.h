@@ -4,7 +4,10 @@
 #pragma once
 #include "core/base.h"
 #include "core/memory.h"
-#include "text/colouring.h"
+// Red, green, blue, alpha; the view turns it into the renderer's colour.
+struct Terminal_Colour {
+    f32 r, g, b, a;
+};
 #include "text/filepath.h"
 
 struct File;
@@ -31,7 +34,7 @@ enum Terminal_Chunk_Kind : u8 {
     TERMINAL_CHUNK_TEXT = 4,
 };
 
-// Colour indices below 256 name entries of terminal_big_colour_table (whose
+// Terminal_Colour indices below 256 name entries of terminal_big_colour_table (whose
 // first 16 are the small table); from 256 on they name the result's own
 // palette of direct (38;2 / 48;2) colours. Keeps a chunk at 16 bytes, which
 // matters when a flood of short lines makes one chunk per two bytes.
@@ -58,7 +61,7 @@ struct Terminal_Result {
     Dynamic_Array output;      // raw bytes, at most MAX_TERMINAL_BUFFER_SIZE
     Dynamic_Array chunks;      // Terminal_Chunk in output order
     Dynamic_Array line_chunks; // u32: index of the first chunk of each output line
-    Dynamic_Array palette;     // Colour: direct colours
+    Dynamic_Array palette;     // Terminal_Colour: direct colours
     u64 parse_position;
     u64 line_count;            // starts at 1
     u64 dropped_bytes;         // output dropped from the front so far
@@ -92,8 +95,8 @@ constexpr u32 TERMINALS_PAGE_MEMORY = pool_page_memory(sizeof(Terminal), 16, 1);
 constexpr u32 TERMINAL_RESULTS_PAGE_MEMORY = pool_page_memory(sizeof(Terminal_Result), 32, 4);
 
 extern Bucket_Array terminals;
-extern const Colour terminal_small_colour_table[16];
-extern Colour terminal_big_colour_table[256];
+extern const Terminal_Colour terminal_small_colour_table[16];
+extern Terminal_Colour terminal_big_colour_table[256];
 
 // Pools, colour tables; safe to call again.
 void init_terminals();
@@ -121,7 +124,7 @@ void terminal_result_append_output(Terminal_Result *result, const u8 *bytes, u64
 void tokenise_terminal_result(Terminal_Result *result);
 // Position after the sequence; -1 when the sequence is not complete yet.
 s64 parse_virtual_terminal_sequence(Terminal_Result *result, s64 position, s64 end);
-Colour terminal_colour(Terminal_Result *result, u16 index);
+Terminal_Colour terminal_colour(Terminal_Result *result, u16 index);
 // NUL-terminated vector in temporary memory.
 char **string_to_c_argument_list(String text);
 
@@ -138,7 +141,7 @@ bool auto_complete_filepath_in_terminal(Terminal *terminal, File *input);
 // may be moving. Returns the runs written; `total_lines` gets the line count.
 struct Terminal_Run {
     String text;
-    Colour foreground, background;
+    Terminal_Colour foreground, background;
     u32 line;  // 0 = first requested line
     u8 header; // the run is a command header
 };

@@ -2,26 +2,26 @@
 // turning them into coloured chunks, resumable at any byte.
 #include "shell/terminal.h"
 
-const Colour terminal_small_colour_table[16] = {
+const Terminal_Colour terminal_small_colour_table[16] = {
     {0, 0, 0, 1},       {0.5f, 0, 0, 1},    {0, 0.5f, 0, 1}, {0.5f, 0.5f, 0, 1}, {0, 0, 0.5f, 1},    {0.5f, 0, 0.5f, 1},
     {0, 0.5f, 0.5f, 1}, {0.5f, 0.5f, 0.5f, 1}, {0.3f, 0.3f, 0.3f, 1}, {1, 0, 0, 1}, {0, 1, 0, 1}, {1, 1, 0, 1},
     {0, 0, 1, 1},       {1, 0, 1, 1},       {0, 1, 1, 1},    {1, 1, 1, 1},
 };
-Colour terminal_big_colour_table[256];
+Terminal_Colour terminal_big_colour_table[256];
 
 void terminal_fill_colour_tables() {
     for (u32 i = 0; i < 16; i++) terminal_big_colour_table[i] = terminal_small_colour_table[i];
     for (u32 r = 0; r < 6; r++)
         for (u32 g = 0; g < 6; g++)
             for (u32 b = 0; b < 6; b++)
-                terminal_big_colour_table[16 + 36 * r + 6 * g + b] = Colour{r / 6.0f, g / 6.0f, b / 6.0f, 1};
-    for (u32 k = 0; k < 24; k++) terminal_big_colour_table[232 + k] = Colour{k / 24.0f, k / 24.0f, k / 24.0f, 1};
+                terminal_big_colour_table[16 + 36 * r + 6 * g + b] = Terminal_Colour{r / 6.0f, g / 6.0f, b / 6.0f, 1};
+    for (u32 k = 0; k < 24; k++) terminal_big_colour_table[232 + k] = Terminal_Colour{k / 24.0f, k / 24.0f, k / 24.0f, 1};
 }
 
-Colour terminal_colour(Terminal_Result *result, u16 index) {
+Terminal_Colour terminal_colour(Terminal_Result *result, u16 index) {
     if (index < TERMINAL_PALETTE_BASE) return terminal_big_colour_table[index];
     u32 i = index - TERMINAL_PALETTE_BASE;
-    if (i < result->palette.count) return *dynamic_array_at<Colour>(&result->palette, i);
+    if (i < result->palette.count) return *dynamic_array_at<Terminal_Colour>(&result->palette, i);
     return terminal_big_colour_table[TERMINAL_WHITE];
 }
 
@@ -41,7 +41,7 @@ void terminal_result_init_output(Terminal_Result *result) {
     dynamic_array_init(&result->output, 1);
     dynamic_array_init(&result->chunks, sizeof(Terminal_Chunk));
     dynamic_array_init(&result->line_chunks, sizeof(u32));
-    dynamic_array_init(&result->palette, sizeof(Colour));
+    dynamic_array_init(&result->palette, sizeof(Terminal_Colour));
     terminal_reset_parse_state(result);
 }
 
@@ -160,18 +160,18 @@ void tokenise_terminal_result(Terminal_Result *result) {
     result->parse_position = (u64)p;
 }
 
-static u16 terminal_palette_add(Terminal_Result *result, Colour c) {
+static u16 terminal_palette_add(Terminal_Result *result, Terminal_Colour c) {
     u32 n = result->palette.count;
     for (u32 i = n > 16 ? n - 16 : 0; i < n; i++) {
-        Colour *o = dynamic_array_at<Colour>(&result->palette, i);
+        Terminal_Colour *o = dynamic_array_at<Terminal_Colour>(&result->palette, i);
         if (o->r == c.r && o->g == c.g && o->b == c.b) return (u16)(TERMINAL_PALETTE_BASE + i);
     }
     if (n >= 65535u - TERMINAL_PALETTE_BASE) return TERMINAL_WHITE;
-    *(Colour *)dynamic_array_add(&result->palette) = c;
+    *(Terminal_Colour *)dynamic_array_add(&result->palette) = c;
     return (u16)(TERMINAL_PALETTE_BASE + n);
 }
 
-// Colour selection: only the first parameter decides.
+// Terminal_Colour selection: only the first parameter decides.
 static void terminal_apply_sgr(Terminal_Result *result, const s64 *params, u32 n) {
     s64 p = n ? params[0] : 0;
     if (p == 0) {
@@ -188,7 +188,7 @@ static void terminal_apply_sgr(Terminal_Result *result, const s64 *params, u32 n
         if (n >= 3 && params[1] == 5 && params[2] >= 0 && params[2] <= 255) colour = (u16)params[2];
         else if (n >= 5 && params[1] == 2) {
             auto c = [](s64 v) { return (v < 0 ? 0 : v > 255 ? 255 : v) / 255.0f; };
-            colour = terminal_palette_add(result, Colour{c(params[2]), c(params[3]), c(params[4]), 1});
+            colour = terminal_palette_add(result, Terminal_Colour{c(params[2]), c(params[3]), c(params[4]), 1});
         }
         if (p == 38) {
             result->foreground = colour;

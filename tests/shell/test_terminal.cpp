@@ -140,7 +140,7 @@ TEST_F(Terminal_Test, DirectColoursLineBreaksAndCursorMoves) {
     std::string bytes = "\x1b[38;2;255;0;0mR\r";
     terminal_result_append_output(r, (const u8 *)bytes.data(), bytes.size());
     terminal_result_append_output(r, (const u8 *)"\n", 1); // the LF of a CR LF in the next read
-    Colour red = terminal_colour(r, dynamic_array_at<Terminal_Chunk>(&r->chunks, 0)->foreground);
+    Terminal_Colour red = terminal_colour(r, dynamic_array_at<Terminal_Chunk>(&r->chunks, 0)->foreground);
     EXPECT_EQ(red.r, 1.0f);
     EXPECT_EQ(red.g, 0.0f);
     EXPECT_EQ(r->line_count, 2u);
