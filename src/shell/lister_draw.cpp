@@ -292,7 +292,11 @@ static void draw_search_lister() {
     if (!global_search_lister.complete) ui_do_not_stop_after_current_frame();
 }
 
+// Runs right after editor_text_init, which forgot every file record: the
+// listers' fields are made again.
 void install_lister_hooks() {
+    global_search_lister.search_text = global_search_lister.replacement_text = nullptr;
+    global_file_lister.filter = nullptr;
     init_terminals();
     init_search_lister();
     init_file_lister();
