@@ -89,6 +89,9 @@ int main() {
            (unsigned long long)bytes, drained / 1000.0, peer / 1000.0);
     printf("frame work over %zu frames: median %.3f ms, p99 %.3f ms, worst %.3f ms\n", frames.size(),
            percentile(frames, 0.5) / 1000.0, percentile(frames, 0.99) / 1000.0, percentile(frames, 1.0) / 1000.0);
+    size_t over = 0;
+    for (u64 f : frames) over += f > 16000;
+    printf("frames whose work passed 16 ms: %zu (a busy machine can deschedule either thread)\n", over);
     printf("output kept %u bytes, %u chunks; peak RSS %.1f MiB\n", result->output.count, result->chunks.count,
            usage.ru_maxrss / 1024.0);
     printf("kill of an endless yes until its worker ended: %.1f ms\n", killed / 1000.0);

@@ -152,10 +152,16 @@ u32 terminal_read_from_pipe(Terminal_Result *result, s32 descriptor, bool child_
     u8 buffer[TERMINAL_READ_SIZE];
     ssize_t n = read(descriptor, buffer, sizeof(buffer));
     if (n <= 0) return 0;
+    // Making room copies up to a MiB: done before the lock, swapped in under it.
+    Terminal_Dropped dropped;
+    bool swap = result->output.count + (u64)n > MAX_TERMINAL_BUFFER_SIZE &&
+                terminal_build_dropped(result, TERMINAL_BUFFER_KEEP_AFTER_DROP, &dropped);
     spin_lock(&result->lock);
+    if (swap) terminal_swap_in_dropped(result, &dropped);
     terminal_result_append_output(result, buffer, (u64)n);
     atomic_or32(&result->flags, RESULT_NEW_OUTPUT);
     spin_unlock(&result->lock);
+    if (swap) terminal_free_dropped(&dropped);
     worker_hooks.wake_main_loop();
     return 2;
 }

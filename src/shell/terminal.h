@@ -119,6 +119,15 @@ bool terminal_execute_arguments(Terminal *terminal, const char *program, char **
 void execute_terminal_command_line(Terminal *terminal, File *input, String *title, u8 *title_buffer, u32 capacity);
 // 0 closed or error, 1 nothing to read, 2 read done.
 u32 terminal_read_from_pipe(Terminal_Result *result, s32 descriptor, bool child_gone);
+// The oldest output dropped in two steps: copies built without the lock,
+// then exchanged under it (terminal_parse.cpp).
+struct Terminal_Dropped {
+    Dynamic_Array output, chunks, line_chunks;
+    u64 drop;
+};
+bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out);
+void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped);
+void terminal_free_dropped(Terminal_Dropped *dropped);
 // Appends raw bytes as if read from the pty (the read path and tests).
 void terminal_result_append_output(Terminal_Result *result, const u8 *bytes, u64 count);
 void tokenise_terminal_result(Terminal_Result *result);

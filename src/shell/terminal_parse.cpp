@@ -47,12 +47,15 @@ void terminal_result_init_output(Terminal_Result *result) {
 
 // Drops the oldest output so that `keep` bytes remain, cut at a line start
 // when one is near, and shifts the chunks instead of tokenising again: the
-// colours in force stay as they were.
-static void terminal_drop_oldest(Terminal_Result *result, u64 keep) {
+// colours in force stay as they were. The smaller copies are built from the
+// result without changing it (only its worker writes it, so that needs no
+// lock); terminal_swap_in_dropped then exchanges them in constant time, so
+// the view never waits for the copying.
+bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out) {
     u64 count = result->output.count;
-    if (count <= keep) return;
+    if (count <= keep) return false;
     u64 drop = count - keep;
-    u8 *bytes = (u8 *)result->output.data;
+    const u8 *bytes = (const u8 *)result->output.data;
     // Prefer a whole first line: the first line break within 4 KiB.
     for (u64 i = drop, limit = drop + 4096 < count ? drop + 4096 : count; i < limit; i++)
         if (bytes[i - 1] == '\n') {
@@ -60,30 +63,62 @@ static void terminal_drop_oldest(Terminal_Result *result, u64 keep) {
             break;
         }
     if (drop > result->parse_position) drop = result->parse_position; // never drop what is not chunked yet
-    memmove(bytes, bytes + drop, count - drop);
-    result->output.count = (u32)(count - drop);
-    result->parse_position -= drop;
-    result->dropped_bytes += drop;
+    if (drop == 0) return false;
+    out->drop = drop;
+    dynamic_array_init(&out->output, 1, (u32)(MAX_TERMINAL_BUFFER_SIZE + TERMINAL_READ_SIZE));
+    dynamic_array_append_bytes(&out->output, bytes + drop, (u32)(count - drop));
 
-    Terminal_Chunk *chunks = (Terminal_Chunk *)result->chunks.data;
+    const Terminal_Chunk *chunks = (const Terminal_Chunk *)result->chunks.data;
     u32 n = result->chunks.count, first = 0;
     while (first < n && chunks[first].start + chunks[first].length <= drop) first++;
-    if (first < n && chunks[first].start < drop) { // a run straddling the cut keeps its tail
-        chunks[first].length -= (u32)(drop - chunks[first].start);
-        chunks[first].start = (u32)drop;
+    dynamic_array_init(&out->chunks, sizeof(Terminal_Chunk), result->chunks.capacity);
+    Terminal_Chunk *to = (Terminal_Chunk *)dynamic_array_add_fast_multiple(&out->chunks, n - first);
+    for (u32 k = first; k < n; k++) {
+        Terminal_Chunk c = chunks[k];
+        if (c.start < drop) { // a run straddling the cut keeps its tail
+            c.length -= (u32)(drop - c.start);
+            c.start = (u32)drop;
+        }
+        c.start -= (u32)drop;
+        to[k - first] = c;
     }
-    memmove(chunks, chunks + first, (u64)(n - first) * sizeof(Terminal_Chunk));
-    result->chunks.count = n - first;
-    for (u32 i = 0; i < result->chunks.count; i++) chunks[i].start -= (u32)drop;
-
     // Lines whose first chunk went are gone; the line holding the cut stays.
-    u32 *lines = (u32 *)result->line_chunks.data;
+    const u32 *lines = (const u32 *)result->line_chunks.data;
     u32 num_lines = result->line_chunks.count, first_line = 0;
     while (first_line + 1 < num_lines && lines[first_line + 1] <= first) first_line++;
-    memmove(lines, lines + first_line, (u64)(num_lines - first_line) * sizeof(u32));
-    result->line_chunks.count = num_lines - first_line;
-    for (u32 i = 0; i < result->line_chunks.count; i++) lines[i] = lines[i] > first ? lines[i] - first : 0;
+    dynamic_array_init(&out->line_chunks, sizeof(u32), result->line_chunks.capacity);
+    u32 *lto = (u32 *)dynamic_array_add_fast_multiple(&out->line_chunks, num_lines - first_line);
+    for (u32 k = first_line; k < num_lines; k++) lto[k - first_line] = lines[k] > first ? lines[k] - first : 0;
+    return true;
+}
+
+// Under the result's lock. `dropped` receives the old arrays to free after it.
+void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped) {
+    Dynamic_Array t = result->output;
+    result->output = dropped->output;
+    dropped->output = t;
+    t = result->chunks;
+    result->chunks = dropped->chunks;
+    dropped->chunks = t;
+    t = result->line_chunks;
+    result->line_chunks = dropped->line_chunks;
+    dropped->line_chunks = t;
+    result->parse_position -= dropped->drop;
+    result->dropped_bytes += dropped->drop;
     result->line_count = result->line_chunks.count;
+}
+
+void terminal_free_dropped(Terminal_Dropped *dropped) {
+    dynamic_array_free(&dropped->output);
+    dynamic_array_free(&dropped->chunks);
+    dynamic_array_free(&dropped->line_chunks);
+}
+
+static void terminal_drop_oldest(Terminal_Result *result, u64 keep) {
+    Terminal_Dropped dropped;
+    if (!terminal_build_dropped(result, keep, &dropped)) return;
+    terminal_swap_in_dropped(result, &dropped);
+    terminal_free_dropped(&dropped);
 }
 
 void terminal_result_append_output(Terminal_Result *result, const u8 *bytes, u64 count) {
