@@ -48,7 +48,7 @@ int main(int argc, char **argv) {
             Search_Match *match = dynamic_array_at<Search_Match>(&f->matches, m);
             printf("%.*s:%u:%llu:%.*s\n", (int)(f->path.count - (s64)skip), (const char *)f->path.data + skip, match->line,
                    (unsigned long long)(match->offset - match->line_start + 1), (int)(match->line_end - match->line_start),
-                   (const char *)f->text.data + match->line_start);
+                   (const char *)f->text.data + match->kept_line);
         }
     }
     spin_unlock(&global_search_lock);

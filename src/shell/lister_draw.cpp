@@ -276,7 +276,7 @@ static void draw_search_lister() {
                                                                       : tstring("%u: ", match->line);
             draw_text_scissored(where.data, where.count, pool, ANCHOR_TOP_LEFT, x + 12, row_y, ui_theme[5], tl, br);
             f32 tx = x + 12 + get_text_advance(where.data, where.count, pool, 4);
-            const u8 *line = file->text.data + match->line_start;
+            const u8 *line = file->text.data + match->kept_line;
             u64 before = match->offset - match->line_start, length = match->line_end - match->line_start;
             draw_text_scissored(line, (s64)before, pool, ANCHOR_TOP_LEFT, tx, row_y, ui_theme[2], tl, br);
             tx += get_text_advance(line, (s64)before, pool, 4);

@@ -218,28 +218,31 @@ static bool search_queue_pop(Search_Queue *q, char *path, u32 *length) {
     }
 }
 
-// Reads the whole file into `buffer`; 0 when it is to be skipped (unreadable,
-// empty, over the limit, not regular, or shorter than its status said).
-static u64 search_read_file(const char *path, Allocation *buffer) {
+// Opens a file worth searching: regular, not empty, within the limit.
+// Returns the descriptor (-1 to skip) and its size.
+static s32 search_open_file(const char *path, u64 *size) {
     s32 fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return 0;
+    if (fd < 0) return -1;
     struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || (u64)st.st_size > search_max_file_size) {
+        close(fd);
+        return -1;
+    }
+    *size = (u64)st.st_size;
+    return fd;
+}
+
+// The whole file into `to`; false when it came back shorter than its status
+// said (it changed under us: skipped).
+static bool search_read_whole(s32 fd, u8 *to, u64 size) {
     u64 got = 0;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && (u64)st.st_size <= search_max_file_size) {
-        u64 size = (u64)st.st_size;
-        if (buffer->size < size + 32) {
-            gp_free(buffer);
-            gp_allocate(buffer, size + 32 > KB(64) ? size + 32 : KB(64));
-        }
-        while (got < size) {
-            ssize_t n = read(fd, (u8 *)buffer->memory + got, size - got);
-            if (n <= 0) break;
-            got += (u64)n;
-        }
-        if (got < size) got = 0; // changed under us: skipped
+    while (got < size) {
+        ssize_t n = read(fd, to + got, size - got);
+        if (n <= 0) break;
+        got += (u64)n;
     }
     close(fd);
-    return got;
+    return got == size;
 }
 
 static void *search_file_worker(void *argument) {
@@ -252,14 +255,36 @@ static void *search_file_worker(void *argument) {
     u32 length = 0;
     Search_Arena_Block *arena = nullptr;
     while (search_queue_pop(w.queue, path, &length)) {
-        u64 size = search_read_file(path, &buffer);
-        if (size == 0 || check_for_zeroes((u8 *)buffer.memory, size)) continue;
+        u64 size = 0;
+        s32 fd = search_open_file(path, &size);
+        if (fd < 0) continue;
+        if (buffer.size < size) {
+            gp_free(&buffer);
+            gp_allocate(&buffer, size < KB(64) ? KB(64) : size);
+        }
+        u8 *read = (u8 *)buffer.memory;
+        if (!search_read_whole(fd, read, size) || check_for_zeroes(read, size)) continue;
         matches.count = 0;
-        search_text_for_matches((u8 *)buffer.memory, 0, size, 1, w.needle, 0, &matches,
-                                &global_search_lister.keep_running);
+        search_text_for_matches(read, 0, size, 1, w.needle, 0, &matches, &global_search_lister.keep_running);
         if (matches.count == 0 || !global_search_lister.keep_running) continue;
-        u8 *text = search_arena_take(&arena, size);
-        memcpy(text, buffer.memory, size);
+        // Only the lines with matches are kept: what the list shows.
+        Search_Match *found = (Search_Match *)matches.data;
+        u64 kept_size = 0;
+        for (u32 i = 0; i < matches.count; i++)
+            if (i == 0 || found[i].line_start != found[i - 1].line_start) kept_size += found[i].line_end - found[i].line_start;
+        u8 *text = search_arena_take(&arena, kept_size ? kept_size : 1);
+        u64 at = 0;
+        for (u32 i = 0; i < matches.count; i++) {
+            if (i > 0 && found[i].line_start == found[i - 1].line_start) {
+                found[i].kept_line = found[i - 1].kept_line;
+                continue;
+            }
+            u64 n = found[i].line_end - found[i].line_start;
+            memcpy(text + at, read + found[i].line_start, n);
+            found[i].kept_line = at;
+            at += n;
+        }
+        u64 kept_text_size = kept_size;
         u8 *kept_path = search_arena_take(&arena, length);
         memcpy(kept_path, path, length);
         u64 match_bytes = (u64)matches.count * sizeof(Search_Match);
@@ -270,7 +295,7 @@ static void *search_file_worker(void *argument) {
         memset((void *)f, 0, sizeof(*f));
         f->index = (u32)(global_search_files.count - 1);
         f->path = String{kept_path, (s64)length};
-        f->text = String{text, (s64)size};
+        f->text = String{text, (s64)kept_text_size};
         dynamic_array_init_on(&f->matches, sizeof(Search_Match), kept, matches.count);
         f->matches.count = matches.count;
         for (u32 i = 0; i < matches.count; i++) kept[i].file_index = f->index;
@@ -425,7 +450,7 @@ static void *search_current_file(void *argument) {
         if (digits && target >= 1 && line == (u64)target) {
             u64 line_end = position;
             while (line_end < length && bytes[line_end] != '\n' && bytes[line_end] != '\r') line_end++;
-            *(Search_Match *)dynamic_array_add(&matches) = Search_Match{position, 0, 0, (u32)line, position, line_end};
+            *(Search_Match *)dynamic_array_add(&matches) = Search_Match{position, 0, 0, (u32)line, position, line_end, position};
         }
     } else if (length) {
         u32 first_line = 1 + (u32)search_count_line_breaks(bytes, start);

@@ -22,10 +22,13 @@ struct Search_Match {
     u32 line;       // from 1
     u64 line_start;
     u64 line_end;   // the next CR or LF, or the end of the text
+    u64 kept_line;  // where the line starts in its result file's kept text
 };
 
 // One searched file with matches. Files without matches get no record: their
-// text is dropped as soon as they are searched.
+// text is dropped as soon as they are searched. A multi-file search keeps
+// only the lines that hold matches (`text` then is those lines, one after the
+// other); the current-file search keeps the whole text.
 struct Search_Result_File {
     String path;
     Allocation path_allocation;

@@ -128,7 +128,7 @@ u32 search_text_for_matches(const u8 *text, u64 start, u64 end, u32 first_line, 
         u64 line_end = offset;
         while (line_end < end && text[line_end] != '\n' && text[line_end] != '\r') line_end++;
         Search_Match *m = (Search_Match *)dynamic_array_add(matches);
-        *m = Search_Match{offset, (u64)needle.count, file_index, (u32)line, line_start, line_end};
+        *m = Search_Match{offset, (u64)needle.count, file_index, (u32)line, line_start, line_end, line_start};
         added++;
         position = offset + (u64)needle.count;
     }

@@ -205,6 +205,11 @@ TEST_F(Search_Test, ChoosingAFileMatchOpensItAtTheMatch) {
     write_whole_file(dir.file("a.txt"), "one\ntwo target\n");
     search_files(dir.path, "target");
     ASSERT_EQ(get_num_items_in_search_lister(), 1u);
+    Search_Match m;
+    Search_Result_File *f = nullptr;
+    ASSERT_TRUE(get_search_lister_current_item(&m, &f));
+    EXPECT_EQ(std::string((char *)f->text.data + m.kept_line, m.line_end - m.line_start), "two target");
+    EXPECT_EQ(m.offset - m.line_start, 4u);
     search_lister_select_item();
     ASSERT_TRUE(current_file);
     EXPECT_EQ(str(current_file->name), "a.txt");
