@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-jetbrains-mono fonts-font-awesome python3-fonttools
   xvfb mesa-utils libgl1-mesa-dri xdotool imagemagick x11-utils openbox wmctrl
-  zip unzip binutils clang libclang-rt-14-dev hyperfine tcc
+  zip unzip binutils clang libclang-rt-14-dev hyperfine tcc ripgrep
   libnotify-bin xdg-utils file dbus-daemon python3-dbus python3-gi
   vim-gtk3 libx11-dev
 )

@@ -12,6 +12,7 @@
 #include "text/lines.h"
 
 void install_font_hooks();
+void install_lister_hooks();
 void reset_shell_themes();
 void *theme_storage(u32 which);
 void install_view_text_hooks();
@@ -104,6 +105,7 @@ void install_shell_hooks() {
     install_view_text_hooks();
     text_hooks.apply_settings = hook_apply_settings;
     text_hooks.get_events = hook_get_events;
+    install_lister_hooks();
 }
 
 void shell_init() {

@@ -16,6 +16,7 @@ Tab *tab_being_dragged;
 f32 global_tabs_horizontal_offset_px;
 volatile u8 tabs_read_lock;
 void (*shutdown_terminals_hook)();
+void (*close_terminal_hook)(void *terminal);
 
 void tabs_init() {
     dynamic_array_free(&tabs);
@@ -178,6 +179,7 @@ bool close_tab(Tab *tab) {
         break;
     case TAB_TERMINAL:
         // The terminal code owns its process and buffers; its input line is ours.
+        if (close_terminal_hook && tab->content) close_terminal_hook(tab->content);
         if (tab->input_line) close_file(tab->input_line);
         break;
     case TAB_COMPILE_ERRORS:

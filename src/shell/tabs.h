@@ -113,3 +113,5 @@ void request_exit();
 // Shut-down: stops every terminal tab's process (installed by the terminal
 // code; called with tabs_read_lock held).
 extern void (*shutdown_terminals_hook)();
+// Closing a terminal tab: kills its process group and frees the terminal.
+extern void (*close_terminal_hook)(void *terminal);

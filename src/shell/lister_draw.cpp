@@ -1,0 +1,332 @@
+// The listers and terminals inside the window: the editor API's routines for
+// them (through the text core's hooks), terminal tabs and the two lister
+// panels drawn each frame.
+#include "shell/file_lister.h"
+#include "shell/file_view.h"
+#include "shell/frame.h"
+#include "shell/globals.h"
+#include "shell/lister_hooks.h"
+#include "shell/search.h"
+#include "shell/tab_contents.h"
+#include "shell/tabs.h"
+#include "shell/editor_commands.h"
+#include "shell/terminal.h"
+#include "render/fonts.h"
+#include "render/renderer.h"
+#include "render/ui.h"
+#include "render/window.h"
+#include "core/strings.h"
+#include "text/editing.h"
+#include "text/file.h"
+#include "text/text_state.h"
+#include <math.h>
+
+static Terminal *tab_terminal(Tab *tab) { return tab && tab->kind == TAB_TERMINAL ? (Terminal *)tab->content : nullptr; }
+
+static const Filepath *directory_for_new_things() {
+    Tab *tab = current_tab();
+    if (Terminal *t = tab_terminal(tab)) return &t->directory;
+    File *file = tab_file(tab);
+    if (file && file->directory.count) return &file->directory;
+    return &editor_working_directory;
+}
+
+// [SECTION] Routines
+
+static void make_a_new_terminal() {
+    const Filepath *directory = directory_for_new_things();
+    Tab *tab = add_a_tab(TAB_TERMINAL);
+    if (!tab) return;
+    tab->content = add_a_terminal(directory);
+    tab->input_line = add_a_file();
+    file_set_flags(tab->input_line, FILE_ONE_LINE | FILE_NEVER_COLOURED);
+    file_clear_flags(tab->input_line, FILE_UNSAVED);
+    set_tab_title(tab, string_concat2("Terminal | %", filepath_to_string(directory)));
+    set_current_tab(tab->index, true);
+}
+
+static void confirm_prompt() {
+    Tab *tab = current_tab();
+    Terminal *terminal = tab_terminal(tab);
+    if (!terminal) return;
+    spin_lock(&tabs_read_lock);
+    u8 title[TAB_TITLE_CAPACITY];
+    String new_title = {};
+    execute_terminal_command_line(terminal, tab->input_line, &new_title, title, sizeof(title));
+    spin_unlock(&tabs_read_lock);
+    if (new_title.count) set_tab_title(tab, new_title);
+}
+
+static void run_terminal_command(String command) {
+    if (!tab_terminal(current_tab())) make_a_new_terminal();
+    Tab *tab = current_tab();
+    if (!tab_terminal(tab)) return;
+    File *input = tab->input_line;
+    if (file_length(input)) text_raw_remove(input, 0, file_length(input));
+    if (command.count) text_raw_insert(input, 0, command.data, (u64)command.count);
+    confirm_prompt();
+}
+
+static void kill_current_terminal_process() {
+    if (Terminal *t = tab_terminal(current_tab())) kill_terminal_process(t);
+}
+
+static void go_to_item(bool previous) {
+    u8 context = global_editor_context;
+    if (context & CONTEXT_FILE_LISTER) previous ? file_lister_go_to_previous_item() : file_lister_go_to_next_item();
+    else if (context & CONTEXT_SEARCH_LISTER) previous ? search_lister_go_to_previous_item() : search_lister_go_to_next_item();
+    else if (Terminal *t = tab_terminal(current_tab()))
+        previous ? terminal_history_previous(t, current_tab()->input_line) : terminal_history_next(t, current_tab()->input_line);
+}
+static void go_to_previous_item() { go_to_item(true); }
+static void go_to_next_item() { go_to_item(false); }
+
+static void go_to_parent_directory() {
+    if (global_editor_context & CONTEXT_FILE_LISTER) file_lister_go_to_parent_directory();
+}
+
+// Replace has two fields: the prompt moves between them.
+static void go_to_next_prompt() {
+    if (!(global_editor_context & CONTEXT_SEARCH_LISTER) || global_search_lister.mode != SEARCH_REPLACE) return;
+    current_file = current_file == global_search_lister.search_text ? global_search_lister.replacement_text
+                                                                    : global_search_lister.search_text;
+}
+
+static void close_lister() {
+    if (global_editor_context & CONTEXT_FILE_LISTER) close_file_lister();
+    if (global_editor_context & CONTEXT_SEARCH_LISTER) close_search_lister();
+    ui_layer_in_focus = 0;
+    if (current_tab()) set_current_tab(current_tab_index, true);
+}
+
+static void select_item_from_lister() {
+    if (global_editor_context & CONTEXT_FILE_LISTER) file_lister_select_item();
+    else if (global_editor_context & CONTEXT_SEARCH_LISTER) search_lister_select_item();
+    else return;
+    if (!(global_editor_context & CONTEXT_LISTER)) ui_layer_in_focus = 0;
+}
+
+static void open_lister(String title, u8 mode) {
+    open_file_lister(title, directory_for_new_things(), mode);
+    ui_layer_in_focus = 1;
+}
+static void ask_to_delete_items() { open_lister(S("Delete files/directories"), FILE_LISTER_DELETE); }
+static void ask_to_open_file() { open_lister(S("Open File"), FILE_LISTER_OPEN); }
+static bool file_lister_is_saving() { return (global_flags & SHOW_FILE_LISTER) && global_file_lister.mode == FILE_LISTER_SAVE; }
+static void open_save_lister(const char *title, Filepath *directory) {
+    open_file_lister(S(title), directory, FILE_LISTER_SAVE);
+    ui_layer_in_focus = 1;
+}
+
+static void open_search(String title, String second, u8 mode) {
+    open_search_lister(title, second, mode);
+    if (global_flags & SHOW_SEARCH_LISTER) ui_layer_in_focus = 1;
+}
+static void search_file() { open_search(S("Search"), String{}, SEARCH_CURRENT_FILE); }
+static void search_multiple_files() { open_search(S("Search Files"), String{}, SEARCH_FILES); }
+static void replace_in_file() { open_search(S("Replace"), S("With"), SEARCH_REPLACE); }
+static void goto_line() { open_search(S("Go to line"), String{}, SEARCH_GO_TO_LINE); }
+
+static bool terminal_prompt_character(u32 codepoint) {
+    Tab *tab = current_tab();
+    if (codepoint != '\t' || !tab_terminal(tab)) return false;
+    auto_complete_filepath_in_terminal(tab_terminal(tab), tab->input_line);
+    return true;
+}
+
+// The tab of a file already open at `path` becomes current.
+static File *find_open_file_tab(String path) {
+    for (u32 i = 0; i < num_tabs(); i++) {
+        File *file = tab_file(tab_at(i));
+        if (!file || file->name.count == 0) continue;
+        const char *full = file_full_path(file);
+        if ((s64)strlen(full) == path.count && memcmp(full, path.data, (size_t)path.count) == 0) {
+            set_current_tab(i, false);
+            return file;
+        }
+    }
+    return nullptr;
+}
+static void add_file_tab(File *file) { queue_add_tab_command(TAB_FILE, file); }
+
+static void close_terminal_of_tab(void *terminal) { close_terminal((Terminal *)terminal); }
+
+// [SECTION] Drawing
+
+static Colour to_colour(Terminal_Colour c) { return Colour{c.r, c.g, c.b, c.a}; }
+
+static void draw_terminal_tab(Vector2 top_left, Vector2 size, Tab *tab) {
+    Terminal *terminal = tab_terminal(tab);
+    if (!terminal) return;
+    Font_Pool *pool = &code_font_pool;
+    f32 lh = pool->line_height > 0 ? ceilf(pool->line_height) : (f32)pool->size;
+    if (lh <= 0) return;
+    draw_quad_scissored(top_left, size, text_theme[TEXT_THEME_BACKGROUND], top_left, Vector2{top_left.x + size.x, top_left.y + size.y});
+    f32 input_height = lh + 8;
+    f32 history_height = size.y - input_height;
+    u32 visible = history_height > 0 ? (u32)(history_height / lh) : 0;
+    static Terminal_Run runs[4096];
+    u64 total = 0;
+    terminal_layout_visible(terminal, 0, 0, runs, 0, &total);
+    u64 first = total > visible ? total - visible : 0;
+    u32 n = terminal_layout_visible(terminal, first, visible, runs, 4096, &total);
+    Vector2 clip_br = {top_left.x + size.x, top_left.y + history_height};
+    f32 x = top_left.x + 6;
+    u32 line = ~0u;
+    for (u32 i = 0; i < n; i++) {
+        Terminal_Run *r = &runs[i];
+        if (r->line != line) x = top_left.x + 6, line = r->line;
+        f32 y = top_left.y + r->line * lh;
+        f32 w = get_text_advance(r->text.data, r->text.count, pool, 4);
+        Colour background = to_colour(r->background);
+        if (!r->header && (background.x > 0 || background.y > 0 || background.z > 0))
+            draw_quad_scissored(Vector2{x, y}, Vector2{w, lh}, background, top_left, clip_br);
+        Colour fg = r->header ? ui_theme[4] : to_colour(r->foreground);
+        if (r->header) {
+            draw_text_scissored((const u8 *)"> ", 2, pool, ANCHOR_TOP_LEFT, x, y, fg, top_left, clip_br);
+            x += get_text_advance((const u8 *)"> ", 2, pool, 4);
+        }
+        draw_text_scissored(r->text.data, r->text.count, pool, ANCHOR_TOP_LEFT, x, y, fg, top_left, clip_br);
+        x += w;
+    }
+    Vector2 input_at = {top_left.x, top_left.y + size.y - input_height};
+    draw_quad_scissored(input_at, Vector2{size.x, input_height}, ui_theme[0], input_at, Vector2{top_left.x + size.x, top_left.y + size.y});
+    draw_file(Vector2{input_at.x + 4, input_at.y + 4}, Vector2{size.x - 8, lh}, tab->input_line, pool);
+    if (terminal->current_result && (terminal->current_result->flags & RESULT_RUNNING)) ui_do_not_stop_after_current_frame();
+}
+
+static void advance_lister_animation() {
+    f32 step = (delta_time < 30 ? delta_time : 30) * LISTER_ANIMATION_SPEED;
+    f32 f = global_lister_animation_factor + step;
+    global_lister_animation_factor = f < 0 ? 0 : f > 1 ? 1 : f;
+    if (global_lister_animation_factor < 0.99f) ui_do_not_stop_after_current_frame();
+}
+
+// The panel's frame, title and field; returns where the list starts.
+static f32 draw_lister_panel(String title, File *field, String hint, f32 *out_x, f32 *out_width, f32 *out_bottom) {
+    advance_lister_animation();
+    Font_Pool *pool = &ui_font_pool;
+    f32 lh = pool->line_height > 0 ? ceilf(pool->line_height) : (f32)pool->size;
+    f32 width = (f32)window.width * 0.6f, x = ((f32)window.width - width) * 0.5f;
+    f32 height = (f32)window.height * 0.9f * global_lister_animation_factor;
+    Vector2 tl = {x, 0}, br = {x + width, height};
+    draw_quad_scissored(tl, Vector2{width, height}, ui_theme[3], tl, br);
+    draw_text_scissored(title.data, title.count, pool, ANCHOR_TOP_LEFT, x + 10, 8, ui_theme[2], tl, br);
+    f32 field_y = 16 + lh;
+    draw_quad_scissored(Vector2{x + 8, field_y - 2}, Vector2{width - 16, lh + 4}, ui_theme[0], tl, br);
+    draw_file(Vector2{x + 12, field_y}, Vector2{width * 0.6f, lh}, field, &code_font_pool);
+    if (hint.count)
+        draw_text_scissored(hint.data, hint.count, pool, ANCHOR_TOP_LEFT, x + 16 + width * 0.6f, field_y, ui_theme[5], tl, br);
+    *out_x = x;
+    *out_width = width;
+    *out_bottom = height;
+    return field_y + lh + 10;
+}
+
+static void draw_file_lister() {
+    maybe_update_file_lister();
+    f32 x, width, bottom;
+    f32 y = draw_lister_panel(global_file_lister.title, global_file_lister.filter, file_lister_hint(), &x, &width, &bottom);
+    Font_Pool *pool = &ui_font_pool;
+    f32 lh = pool->line_height > 0 ? ceilf(pool->line_height) : (f32)pool->size;
+    Vector2 tl = {x, y}, br = {x + width, bottom};
+    u32 rows = lh > 0 && bottom > y ? (u32)((bottom - y) / lh) : 0;
+    u32 current = global_file_lister.current_item;
+    u32 first = current >= rows && rows ? current - rows + 1 : 0;
+    for (u32 i = first; i < global_file_lister.num_items && i < first + rows; i++) {
+        File_Lister_Item *item = file_lister_get_item(i);
+        f32 row_y = y + (i - first) * lh;
+        if (i == current) draw_quad_scissored(Vector2{x + 4, row_y}, Vector2{width - 8, lh}, ui_theme[4], tl, br);
+        String name = item->is_directory ? string_concat2("%/", item->name) : item->name;
+        draw_text_scissored(name.data, name.count, pool, ANCHOR_TOP_LEFT, x + 14, row_y, ui_theme[2], tl, br);
+    }
+    if (global_file_lister.listing_running) ui_do_not_stop_after_current_frame();
+}
+
+static void draw_search_lister() {
+    File *field = global_search_lister.search_text;
+    // Every change of the text searches again (the old search is cancelled first).
+    if (file_has_flags(field, FILE_CHANGED)) {
+        file_clear_flags(field, FILE_CHANGED);
+        search_lister_search();
+    }
+    f32 x, width, bottom;
+    String title = global_search_lister.title;
+    f32 y = draw_lister_panel(title, field, String{}, &x, &width, &bottom);
+    Font_Pool *pool = &code_font_pool;
+    f32 lh = pool->line_height > 0 ? ceilf(pool->line_height) : (f32)pool->size;
+    if (global_search_lister.mode == SEARCH_REPLACE) {
+        draw_text_scissored(global_search_lister.second_title.data, global_search_lister.second_title.count, &ui_font_pool,
+                            ANCHOR_TOP_LEFT, x + 10, y, ui_theme[2], Vector2{x, 0}, Vector2{x + width, bottom});
+        draw_file(Vector2{x + 80, y}, Vector2{width - 100, lh}, global_search_lister.replacement_text, pool);
+        y += lh + 10;
+    }
+    Vector2 tl = {x, y}, br = {x + width, bottom};
+    u32 rows = lh > 0 && bottom > y ? (u32)((bottom - y) / lh) : 0;
+    u32 current = global_search_lister.current_item, first = current >= rows && rows ? current - rows + 1 : 0, k = 0;
+    spin_lock(&global_search_lock);
+    for (u32 f = 0; f < global_search_file_order.count && k < first + rows; f++) {
+        Search_Result_File *file = *dynamic_array_at<Search_Result_File *>(&global_search_file_order, f);
+        for (u32 m = 0; m < file->matches.count && k < first + rows; m++, k++) {
+            if (k < first) continue;
+            Search_Match *match = dynamic_array_at<Search_Match>(&file->matches, m);
+            f32 row_y = y + (k - first) * lh;
+            if (k == current) draw_quad_scissored(Vector2{x + 4, row_y}, Vector2{width - 8, lh}, ui_theme[4], tl, br);
+            String where = global_search_lister.mode == SEARCH_FILES ? tstring("%.*s:%u: ", (int)file->path.count, (const char *)file->path.data, match->line)
+                                                                      : tstring("%u: ", match->line);
+            draw_text_scissored(where.data, where.count, pool, ANCHOR_TOP_LEFT, x + 12, row_y, ui_theme[5], tl, br);
+            f32 tx = x + 12 + get_text_advance(where.data, where.count, pool, 4);
+            const u8 *line = file->text.data + match->kept_line;
+            u64 before = match->offset - match->line_start, length = match->line_end - match->line_start;
+            draw_text_scissored(line, (s64)before, pool, ANCHOR_TOP_LEFT, tx, row_y, ui_theme[2], tl, br);
+            tx += get_text_advance(line, (s64)before, pool, 4);
+            // The match itself stands out in the error colour.
+            draw_text_scissored(line + before, (s64)match->length, pool, ANCHOR_TOP_LEFT, tx, row_y, ui_theme[6], tl, br);
+            tx += get_text_advance(line + before, (s64)match->length, pool, 4);
+            if (length > before + match->length)
+                draw_text_scissored(line + before + match->length, (s64)(length - before - match->length), pool,
+                                    ANCHOR_TOP_LEFT, tx, row_y, ui_theme[2], tl, br);
+        }
+    }
+    spin_unlock(&global_search_lock);
+    if (!global_search_lister.complete) ui_do_not_stop_after_current_frame();
+}
+
+// Runs right after editor_text_init, which forgot every file record: the
+// listers' fields are made again.
+void install_lister_hooks() {
+    global_search_lister.search_text = global_search_lister.replacement_text = nullptr;
+    global_file_lister.filter = nullptr;
+    init_terminals();
+    init_search_lister();
+    init_file_lister();
+    worker_hooks.wake_main_loop = platform_wake_main_thread;
+    lister_global_flags = &global_flags;
+    lister_editor_context = &global_editor_context;
+    search_tab_hooks.find_file_tab = find_open_file_tab;
+    search_tab_hooks.add_file_tab = add_file_tab;
+    shutdown_terminals_hook = kill_all_terminal_processes;
+    close_terminal_hook = close_terminal_of_tab;
+    draw_terminal_tab_hook = draw_terminal_tab;
+    draw_file_lister_hook = draw_file_lister;
+    draw_search_lister_hook = draw_search_lister;
+    text_hooks.go_to_parent_directory = go_to_parent_directory;
+    text_hooks.go_to_previous_item = go_to_previous_item;
+    text_hooks.go_to_next_item = go_to_next_item;
+    text_hooks.go_to_next_prompt = go_to_next_prompt;
+    text_hooks.select_item_from_lister = select_item_from_lister;
+    text_hooks.close_lister = close_lister;
+    text_hooks.make_a_new_terminal = make_a_new_terminal;
+    text_hooks.run_terminal_command = run_terminal_command;
+    text_hooks.kill_current_terminal_process = kill_current_terminal_process;
+    text_hooks.ask_to_delete_items = ask_to_delete_items;
+    text_hooks.ask_to_open_file = ask_to_open_file;
+    text_hooks.file_lister_is_saving = file_lister_is_saving;
+    text_hooks.open_save_lister = open_save_lister;
+    text_hooks.search_file = search_file;
+    text_hooks.search_multiple_files = search_multiple_files;
+    text_hooks.replace_in_file = replace_in_file;
+    text_hooks.goto_line = goto_line;
+    text_hooks.confirm_prompt = confirm_prompt;
+    text_hooks.terminal_prompt_character = terminal_prompt_character;
+}

@@ -1,0 +1,645 @@
+// The search lister's state and threads: the current-file search (with go
+// to line), the multi-file search with its walker and per-slot workers, and
+// acting on the chosen match.
+#include "shell/search.h"
+#include "shell/lister_hooks.h"
+#include "core/strings.h"
+#include "text/editing.h"
+#include "text/lines.h"
+#include "text/file.h"
+#include "text/text_state.h"
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+Search_Lister global_search_lister;
+Bucket_Array global_search_files;
+Dynamic_Array global_search_file_order;
+volatile u8 global_search_lock;
+f32 global_lister_animation_factor;
+u64 search_max_file_size = MB(64);
+char search_root_override[4096];
+static Memory_Pool search_files_pool;
+static Allocation search_needle; // the search text as the running search sees it
+static volatile u64 headless_flags;
+static volatile u8 headless_context;
+volatile u64 *lister_global_flags = &headless_flags;
+volatile u8 *lister_editor_context = &headless_context;
+
+static File *default_find_file_tab(String) { return nullptr; }
+static void default_add_file_tab(File *) {}
+Search_Tab_Hooks search_tab_hooks = {default_find_file_tab, default_add_file_tab};
+
+static void sleep_us(u64 us) {
+    timespec t = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
+    nanosleep(&t, nullptr);
+}
+
+static bool start_detached_thread(void *(*entry)(void *), void *argument) {
+    pthread_t thread;
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    bool ok = pthread_create(&thread, &attributes, entry, argument) == 0;
+    pthread_attr_destroy(&attributes);
+    return ok;
+}
+
+void init_search_lister() {
+    static bool pools_ready;
+    if (!pools_ready) {
+        _init_memory_pool(&search_files_pool, sizeof(Search_Result_File), NUM_SEARCH_RESULT_FILES_PER_BUCKET,
+                          NUM_SEARCH_RESULT_FILES_BUCKETS_PER_PAGE, nullptr, os_allocate_read_write);
+        bucket_array_init(&global_search_files, &search_files_pool);
+        dynamic_array_init(&global_search_file_order, sizeof(Search_Result_File *));
+        pools_ready = true;
+    }
+    if (global_search_lister.search_text) return;
+    global_search_lister.search_text = add_a_file();
+    global_search_lister.replacement_text = add_a_file();
+    file_set_flags(global_search_lister.search_text, FILE_ONE_LINE | FILE_NEVER_COLOURED);
+    file_set_flags(global_search_lister.replacement_text, FILE_ONE_LINE | FILE_NEVER_COLOURED);
+    file_clear_flags(global_search_lister.search_text, FILE_UNSAVED);
+    file_clear_flags(global_search_lister.replacement_text, FILE_UNSAVED);
+}
+
+// Texts and matches of result files go into big blocks, freed all at once
+// when the results are emptied: thousands of files with matches would
+// otherwise each hold a general-purpose slot.
+constexpr u64 SEARCH_ARENA_BLOCK = MB(8);
+struct Search_Arena_Block {
+    Search_Arena_Block *next;
+    u64 size;
+    u64 used;
+};
+static Search_Arena_Block *search_arena_blocks; // under global_search_lock
+
+static void search_arena_free_all() {
+    for (Search_Arena_Block *b = search_arena_blocks, *next; b; b = next) {
+        next = b->next;
+        os_free_read_write(b, b->size);
+    }
+    search_arena_blocks = nullptr;
+}
+
+// Room for `size` bytes in the calling worker's block, starting a new one
+// (linked under the lock) when it is full.
+static u8 *search_arena_take(Search_Arena_Block **mine, u64 size) {
+    size = (size + 15) & ~15ull;
+    Search_Arena_Block *b = *mine;
+    if (!b || b->used + size > b->size) {
+        u64 block = size + sizeof(Search_Arena_Block) > SEARCH_ARENA_BLOCK ? size + sizeof(Search_Arena_Block) : SEARCH_ARENA_BLOCK;
+        b = (Search_Arena_Block *)os_allocate_read_write(block);
+        b->size = block;
+        b->used = sizeof(Search_Arena_Block);
+        spin_lock(&global_search_lock);
+        b->next = search_arena_blocks;
+        search_arena_blocks = b;
+        spin_unlock(&global_search_lock);
+        // A big file gets a block of its own; small ones keep filling the old one.
+        if (*mine && block > SEARCH_ARENA_BLOCK) {
+            b->used += size;
+            return (u8 *)b + b->used - size;
+        }
+        *mine = b;
+    }
+    u8 *p = (u8 *)b + b->used;
+    b->used += size;
+    return p;
+}
+
+// Caller holds global_search_lock.
+static void search_results_clear() {
+    for (Bucket_Iterator it = bucket_iterate(&global_search_files); it.element; bucket_iterator_next(&it)) {
+        Search_Result_File *f = (Search_Result_File *)it.element;
+        gp_free(&f->path_allocation);
+        gp_free(&f->text_allocation);
+        dynamic_array_free(&f->matches);
+    }
+    bucket_array_clear(&global_search_files);
+    global_search_file_order.count = 0;
+    search_arena_free_all();
+}
+
+// Under global_search_lock: a record that takes over `text` and a copy of `matches`.
+static Search_Result_File *search_add_result_file(String path, Allocation *text, u64 text_length,
+                                                 Dynamic_Array *matches) {
+    Search_Result_File *f = (Search_Result_File *)bucket_array_add(&global_search_files);
+    memset((void *)f, 0, sizeof(*f));
+    f->index = (u32)(global_search_files.count - 1);
+    gp_allocate(&f->path_allocation, (u64)path.count);
+    memcpy(f->path_allocation.memory, path.data, (size_t)path.count);
+    f->path = gp_memory_to_string(f->path_allocation);
+    f->text_allocation = *text;
+    *text = Allocation{};
+    f->text = String{(u8 *)f->text_allocation.memory, (s64)text_length};
+    dynamic_array_init(&f->matches, sizeof(Search_Match), matches->count);
+    Search_Match *to = (Search_Match *)dynamic_array_add_fast_multiple(&f->matches, matches->count);
+    memcpy(to, matches->data, (u64)matches->count * sizeof(Search_Match));
+    for (u32 i = 0; i < matches->count; i++) to[i].file_index = f->index;
+    f->has_matches = matches->count > 0;
+    *(Search_Result_File **)dynamic_array_add(&global_search_file_order) = f;
+    return f;
+}
+
+bool search_lister_sort_files_by_priority(const void *a, const void *b) {
+    const Search_Result_File *x = *(Search_Result_File *const *)a, *y = *(Search_Result_File *const *)b;
+    if (x->priority != y->priority) return x->priority > y->priority;
+    s64 n = x->path.count < y->path.count ? x->path.count : y->path.count;
+    int c = memcmp(x->path.data, y->path.data, (size_t)n);
+    return c != 0 ? c < 0 : x->path.count < y->path.count;
+}
+
+static String search_needle_string() { return gp_memory_to_string(search_needle); }
+
+static bool string_is_blank(String s) {
+    for (s64 i = 0; i < s.count; i++)
+        if (s.data[i] != ' ' && s.data[i] != '\t') return false;
+    return true;
+}
+
+// [SECTION] Multi-file search ------------------------------------------------------
+
+constexpr u32 SEARCH_QUEUE_SIZE = 256;
+constexpr u32 SEARCH_PATH_MAX = 4096;
+
+// Paths the walker found, waiting for a worker slot.
+struct Search_Queue {
+    volatile u8 lock;
+    volatile u8 walk_done;
+    u32 head, tail; // head: next to take; tail: next free
+    u16 lengths[SEARCH_QUEUE_SIZE];
+    char paths[SEARCH_QUEUE_SIZE][SEARCH_PATH_MAX];
+};
+
+struct Search_Worker {
+    Search_Queue *queue;
+    String needle;
+};
+
+static bool search_queue_push(Search_Queue *q, const char *path, u32 length) {
+    for (;;) {
+        spin_lock(&q->lock);
+        if (q->tail - q->head < SEARCH_QUEUE_SIZE) {
+            u32 slot = q->tail % SEARCH_QUEUE_SIZE;
+            memcpy(q->paths[slot], path, length + 1);
+            q->lengths[slot] = (u16)length;
+            q->tail++;
+            spin_unlock(&q->lock);
+            return true;
+        }
+        spin_unlock(&q->lock);
+        if (!global_search_lister.keep_running) return false;
+        sleep_us(20);
+    }
+}
+
+// False when the walk is over and nothing is left.
+static bool search_queue_pop(Search_Queue *q, char *path, u32 *length) {
+    for (u32 spins = 0;; spins++) {
+        spin_lock(&q->lock);
+        if (q->head != q->tail) {
+            u32 slot = q->head % SEARCH_QUEUE_SIZE;
+            *length = q->lengths[slot];
+            memcpy(path, q->paths[slot], *length + 1);
+            q->head++;
+            spin_unlock(&q->lock);
+            return true;
+        }
+        bool done = q->walk_done;
+        spin_unlock(&q->lock);
+        if (done || !global_search_lister.keep_running) return false;
+        if (spins < 64) __builtin_ia32_pause();
+        else sleep_us(spins < 256 ? 10 : 200);
+    }
+}
+
+// Opens a file worth searching: regular, not empty, within the limit.
+// Returns the descriptor (-1 to skip) and its size.
+static s32 search_open_file(const char *path, u64 *size) {
+    s32 fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || (u64)st.st_size > search_max_file_size) {
+        close(fd);
+        return -1;
+    }
+    *size = (u64)st.st_size;
+    return fd;
+}
+
+// The whole file into `to`; false when it came back shorter than its status
+// said (it changed under us: skipped).
+static bool search_read_whole(s32 fd, u8 *to, u64 size) {
+    u64 got = 0;
+    while (got < size) {
+        ssize_t n = read(fd, to + got, size - got);
+        if (n <= 0) break;
+        got += (u64)n;
+    }
+    close(fd);
+    return got == size;
+}
+
+static void *search_file_worker(void *argument) {
+    Search_Worker w = *(Search_Worker *)argument;
+    tmp_register_thread();
+    char *path = (char *)tmp_allocate(SEARCH_PATH_MAX);
+    Allocation buffer = {};
+    Dynamic_Array matches;
+    dynamic_array_init(&matches, sizeof(Search_Match), 64);
+    u32 length = 0;
+    Search_Arena_Block *arena = nullptr;
+    while (search_queue_pop(w.queue, path, &length)) {
+        u64 size = 0;
+        s32 fd = search_open_file(path, &size);
+        if (fd < 0) continue;
+        if (buffer.size < size) {
+            gp_free(&buffer);
+            gp_allocate(&buffer, size < KB(64) ? KB(64) : size);
+        }
+        u8 *read = (u8 *)buffer.memory;
+        if (!search_read_whole(fd, read, size) || check_for_zeroes(read, size)) continue;
+        matches.count = 0;
+        search_text_for_matches(read, 0, size, 1, w.needle, 0, &matches, &global_search_lister.keep_running);
+        if (matches.count == 0 || !global_search_lister.keep_running) continue;
+        // Only the lines with matches are kept: what the list shows.
+        Search_Match *found = (Search_Match *)matches.data;
+        u64 kept_size = 0;
+        for (u32 i = 0; i < matches.count; i++)
+            if (i == 0 || found[i].line_start != found[i - 1].line_start) kept_size += found[i].line_end - found[i].line_start;
+        u8 *text = search_arena_take(&arena, kept_size ? kept_size : 1);
+        u64 at = 0;
+        for (u32 i = 0; i < matches.count; i++) {
+            if (i > 0 && found[i].line_start == found[i - 1].line_start) {
+                found[i].kept_line = found[i - 1].kept_line;
+                continue;
+            }
+            u64 n = found[i].line_end - found[i].line_start;
+            memcpy(text + at, read + found[i].line_start, n);
+            found[i].kept_line = at;
+            at += n;
+        }
+        u64 kept_text_size = kept_size;
+        u8 *kept_path = search_arena_take(&arena, length);
+        memcpy(kept_path, path, length);
+        u64 match_bytes = (u64)matches.count * sizeof(Search_Match);
+        Search_Match *kept = (Search_Match *)search_arena_take(&arena, match_bytes);
+        memcpy(kept, matches.data, match_bytes);
+        spin_lock(&global_search_lock);
+        Search_Result_File *f = (Search_Result_File *)bucket_array_add(&global_search_files);
+        memset((void *)f, 0, sizeof(*f));
+        f->index = (u32)(global_search_files.count - 1);
+        f->path = String{kept_path, (s64)length};
+        f->text = String{text, (s64)kept_text_size};
+        dynamic_array_init_on(&f->matches, sizeof(Search_Match), kept, matches.count);
+        f->matches.count = matches.count;
+        for (u32 i = 0; i < matches.count; i++) kept[i].file_index = f->index;
+        f->has_matches = 1;
+        *(Search_Result_File **)dynamic_array_add(&global_search_file_order) = f;
+        spin_unlock(&global_search_lock);
+        worker_hooks.wake_main_loop();
+    }
+    gp_free(&buffer);
+    dynamic_array_free(&matches);
+    __atomic_fetch_sub(&global_search_lister.active_workers, 1, __ATOMIC_SEQ_CST);
+    worker_hooks.wake_main_loop();
+    tmp_unregister_thread();
+    return nullptr;
+}
+
+// Depth first; `path` holds the directory with a trailing '/', `length` bytes.
+void search_multiple_files_helper(char *path, u32 length, Search_Queue *queue) {
+    DIR *d = opendir(path);
+    if (!d) return;
+    while (global_search_lister.keep_running) {
+        dirent *e = readdir(d);
+        if (!e) break;
+        const char *name = e->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        u32 name_length = (u32)strlen(name);
+        if (length + name_length + 2 >= SEARCH_PATH_MAX) continue;
+        u8 type = e->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (fstatat(dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+        }
+        // Symbolic links are not followed: no loops, no file searched twice.
+        if (type != DT_DIR && type != DT_REG) continue;
+        memcpy(path + length, name, name_length + 1);
+        u32 full = length + name_length;
+        if (filepath_is_blacklisted((u8 *)path, full, type == DT_REG)) continue;
+        if (type == DT_DIR) {
+            path[full] = '/';
+            path[full + 1] = 0;
+            search_multiple_files_helper(path, full + 1, queue);
+        } else if (!search_queue_push(queue, path, full)) {
+            break;
+        }
+    }
+    path[length] = 0;
+    closedir(d);
+}
+
+u32 search_usable_processors() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
+    u32 n = (u32)CPU_COUNT(&set);
+    return n ? n : 1;
+}
+
+static void search_publish_finished() {
+    spin_lock(&global_search_lock);
+    global_search_lister.complete = 1;
+    global_search_lister.finished = 1;
+    worker_hooks.wake_main_loop();
+    spin_unlock(&global_search_lock);
+}
+
+static void *search_multiple_files(void *) {
+    tmp_register_thread();
+    spin_lock(&global_search_lock);
+    search_results_clear();
+    spin_unlock(&global_search_lock);
+    global_search_lister.current_item = 0;
+    String needle = search_needle_string();
+    if (!string_is_blank(needle)) {
+        Allocation queue_memory;
+        gp_allocate(&queue_memory, sizeof(Search_Queue));
+        Search_Queue *queue = (Search_Queue *)queue_memory.memory;
+        memset((void *)queue, 0, sizeof(Search_Queue));
+        char *root = (char *)tmp_allocate(SEARCH_PATH_MAX);
+        String r = search_root_override[0] ? S(search_root_override) : filepath_to_string(&editor_working_directory);
+        u32 length = r.count < (s64)SEARCH_PATH_MAX - 2 ? (u32)r.count : 0;
+        memcpy(root, r.data, length);
+        if (length == 0 || root[length - 1] != '/') root[length++] = '/';
+        root[length] = 0;
+
+        Search_Worker worker = {queue, needle};
+        u32 slots = search_usable_processors();
+        global_search_lister.active_workers = 1;
+        for (u32 i = 0; i < slots; i++) {
+            __atomic_fetch_add(&global_search_lister.active_workers, 1, __ATOMIC_SEQ_CST);
+            if (!start_detached_thread(search_file_worker, &worker))
+                __atomic_fetch_sub(&global_search_lister.active_workers, 1, __ATOMIC_SEQ_CST);
+        }
+        search_multiple_files_helper(root, length, queue);
+        spin_lock(&queue->lock);
+        queue->walk_done = 1;
+        spin_unlock(&queue->lock);
+        __atomic_fetch_sub(&global_search_lister.active_workers, 1, __ATOMIC_SEQ_CST);
+        while (__atomic_load_n(&global_search_lister.active_workers, __ATOMIC_SEQ_CST) > 0) sleep_us(1000);
+        gp_free(&queue_memory);
+        spin_lock(&global_search_lock);
+        general_quick_sort(global_search_file_order.data, global_search_file_order.count, sizeof(Search_Result_File *),
+                           search_lister_sort_files_by_priority);
+        global_search_lister.complete = 1;
+        spin_unlock(&global_search_lock);
+        worker_hooks.wake_main_loop();
+        // The results stay published until the search is cancelled or replaced.
+        while (global_search_lister.keep_running) sleep_us(10000);
+    }
+    search_publish_finished();
+    tmp_unregister_thread();
+    return nullptr;
+}
+
+// [SECTION] Current file -------------------------------------------------------------
+
+static void *search_current_file(void *argument) {
+    File *file = (File *)argument;
+    tmp_register_thread();
+    spin_lock(&global_search_lock);
+    search_results_clear();
+    spin_unlock(&global_search_lock);
+    String needle = search_needle_string();
+    Dynamic_Array matches;
+    dynamic_array_init(&matches, sizeof(Search_Match), 16);
+    // The text is copied under the tabs lock: the main thread may edit it meanwhile.
+    text_hooks.lock_tabs();
+    u64 length = file_length(file);
+    bool selection = file_has_flags(file, FILE_SELECTION_ACTIVE) && *file->selection_end > *file->selection_start;
+    u64 start = selection ? *file->selection_start : 0, end = selection ? *file->selection_end : length;
+    if (end > length) end = length;
+    Allocation text = {};
+    if (length) {
+        gp_allocate(&text, length);
+        memcpy(text.memory, file_text(file), length);
+    }
+    text_hooks.unlock_tabs();
+    const u8 *bytes = (const u8 *)text.memory;
+    if (global_search_lister.mode == SEARCH_GO_TO_LINE) {
+        s64 target = 0;
+        bool digits = needle.count > 0;
+        for (s64 i = 0; i < needle.count; i++) {
+            if (needle.data[i] < '0' || needle.data[i] > '9') digits = false;
+            else if (target < 1000000000) target = target * 10 + (needle.data[i] - '0');
+        }
+        u64 position = 0, line = 1;
+        while (digits && target >= 1 && line < (u64)target && position <= length && global_search_lister.keep_running) {
+            while (position < length && bytes[position] != '\n' && bytes[position] != '\r') position++;
+            if (position >= length) break;
+            position += (bytes[position] == '\r' && position + 1 < length && bytes[position + 1] == '\n') ? 2 : 1;
+            line++;
+        }
+        if (digits && target >= 1 && line == (u64)target) {
+            u64 line_end = position;
+            while (line_end < length && bytes[line_end] != '\n' && bytes[line_end] != '\r') line_end++;
+            *(Search_Match *)dynamic_array_add(&matches) = Search_Match{position, 0, 0, (u32)line, position, line_end, position};
+        }
+    } else if (length) {
+        u32 first_line = 1 + (u32)search_count_line_breaks(bytes, start);
+        search_text_for_matches(bytes, start, end, first_line, needle, 0, &matches, &global_search_lister.keep_running);
+    }
+    spin_lock(&global_search_lock);
+    if (matches.count) search_add_result_file(file->name, &text, length, &matches);
+    spin_unlock(&global_search_lock);
+    gp_free(&text);
+    dynamic_array_free(&matches);
+    search_publish_finished();
+    tmp_unregister_thread();
+    return nullptr;
+}
+
+// [SECTION] Main thread ----------------------------------------------------------------
+
+void search_lister_cancel() {
+    global_search_lister.keep_running = 0;
+    if (global_search_lister.started)
+        while (!__atomic_load_n(&global_search_lister.finished, __ATOMIC_SEQ_CST)) sleep_us(200);
+    global_search_lister.started = 0;
+}
+
+void search_lister_search() {
+    init_search_lister();
+    search_lister_cancel();
+    gp_free(&search_needle);
+    String typed = file_text_string(global_search_lister.search_text);
+    if (typed.count) {
+        gp_allocate(&search_needle, (u64)typed.count);
+        memcpy(search_needle.memory, typed.data, (size_t)typed.count);
+    }
+    global_search_lister.keep_running = 1;
+    global_search_lister.finished = 0;
+    global_search_lister.complete = 0;
+    global_search_lister.started = 1;
+    bool ok;
+    if (global_search_lister.mode == SEARCH_FILES) {
+        ok = start_detached_thread(search_multiple_files, nullptr);
+    } else {
+        File *file = global_search_lister.searched_file;
+        ok = file && start_detached_thread(search_current_file, file);
+    }
+    if (!ok) {
+        global_search_lister.started = 0;
+        global_search_lister.finished = 1;
+        global_search_lister.complete = 1;
+    }
+}
+
+static void set_title(String *title, u8 *buffer, u32 capacity, String text) {
+    u64 n = (u64)text.count < capacity ? (u64)text.count : capacity;
+    if (n) memcpy(buffer, text.data, n);
+    *title = String{buffer, (s64)n};
+}
+
+static void empty_field(File *field) {
+    if (file_length(field)) text_raw_remove(field, 0, file_length(field));
+    field->cursor = field->selection_anchor = 0;
+    file_update_selection_pointers(field);
+    file_set_flags(field, FILE_CHANGED);
+}
+
+void open_search_lister(String title, String second_title, u8 mode) {
+    init_search_lister();
+    if (mode != SEARCH_FILES && (!current_file || text_hooks.current_tab_file() != current_file)) return;
+    search_lister_cancel();
+    global_search_lister.searched_file = mode != SEARCH_FILES ? current_file : nullptr;
+    *lister_editor_context = LISTER_CONTEXT_SEARCH;
+    set_title(&global_search_lister.title, global_search_lister.title_buffer, 64, title);
+    set_title(&global_search_lister.second_title, global_search_lister.second_title_buffer, 64, second_title);
+    global_search_lister.mode = mode;
+    global_search_lister.current_item = 0;
+    global_lister_animation_factor = 0;
+    empty_field(global_search_lister.search_text);
+    empty_field(global_search_lister.replacement_text);
+    editor_stamp_activity();
+    spin_lock(&global_search_lock);
+    search_results_clear();
+    spin_unlock(&global_search_lock);
+    current_file = global_search_lister.search_text;
+    atomic_or(lister_global_flags, LISTER_SHOW_SEARCH_LISTER);
+}
+
+void close_search_lister() {
+    search_lister_cancel();
+    atomic_and(lister_global_flags, ~(LISTER_SHOW_SEARCH_LISTER | LISTER_SHOW_FILE_LISTER));
+    if (global_search_lister.searched_file) current_file = global_search_lister.searched_file;
+    else current_file = text_hooks.current_tab_file();
+    *lister_editor_context = LISTER_CONTEXT_FILE;
+    global_search_lister.mode = SEARCH_CLOSED;
+}
+
+u32 get_num_items_in_search_lister() {
+    u32 n = 0;
+    spin_lock(&global_search_lock);
+    for (u32 i = 0; i < global_search_file_order.count; i++)
+        n += (*dynamic_array_at<Search_Result_File *>(&global_search_file_order, i))->matches.count;
+    spin_unlock(&global_search_lock);
+    return n;
+}
+
+bool get_search_lister_current_item(Search_Match *match, Search_Result_File **file) {
+    bool found = false;
+    u32 k = global_search_lister.current_item;
+    spin_lock(&global_search_lock);
+    for (u32 i = 0; i < global_search_file_order.count && !found; i++) {
+        Search_Result_File *f = *dynamic_array_at<Search_Result_File *>(&global_search_file_order, i);
+        if (k < f->matches.count) {
+            *match = *dynamic_array_at<Search_Match>(&f->matches, k);
+            if (file) *file = f;
+            found = true;
+        } else {
+            k -= f->matches.count;
+        }
+    }
+    spin_unlock(&global_search_lock);
+    return found;
+}
+
+void search_lister_go_to_previous_item() {
+    if (global_search_lister.current_item > 0) global_search_lister.current_item--;
+}
+void search_lister_go_to_next_item() {
+    if (global_search_lister.current_item + 1 < get_num_items_in_search_lister()) global_search_lister.current_item++;
+}
+
+static void put_cursor(File *file, u64 offset) {
+    u64 length = file_length(file);
+    file->previous_cursor = file->cursor;
+    file->cursor = offset > length ? length : offset;
+    if (!file_has_flags(file, FILE_SELECTION_ACTIVE)) file->selection_anchor = file->cursor;
+    file_update_selection_pointers(file);
+    file_set_flags(file, FILE_CHANGED | FILE_CENTRE_CURSOR);
+    editor_stamp_activity();
+}
+
+// The file tab for `path`, or a new file loaded from it; null when it cannot be read.
+static File *show_file_at(String path) {
+    File *file = search_tab_hooks.find_file_tab(path);
+    if (file) {
+        current_file = file;
+        return file;
+    }
+    file = add_a_file();
+    if (!load_file_from_path(path, file)) {
+        close_file(file);
+        editor_report_error(string_concat2("'%' could not be opened.", path));
+        return nullptr;
+    }
+    current_file = file;
+    search_tab_hooks.add_file_tab(file);
+    return file;
+}
+
+void search_lister_select_item() {
+    Search_Match match;
+    Search_Result_File *result;
+    if (!get_search_lister_current_item(&match, &result)) return;
+    u8 mode = global_search_lister.mode;
+    if (mode == SEARCH_REPLACE) {
+        File *file = global_search_lister.searched_file;
+        String needle = search_needle_string();
+        // Only while the text there is still what was found.
+        if (!file || match.offset + match.length > file_length(file) ||
+            memcmp(file_text(file) + match.offset, needle.data, match.length) != 0) {
+            search_lister_search();
+            return;
+        }
+        editor_delete_at(file, match.offset, match.length);
+        editor_insert_text_at(file, match.offset, file_text_string(global_search_lister.replacement_text), false);
+        search_lister_search();
+        return;
+    }
+    String path = {};
+    Allocation path_copy = {};
+    if (mode == SEARCH_FILES) {
+        gp_allocate(&path_copy, (u64)result->path.count);
+        memcpy(path_copy.memory, result->path.data, (size_t)result->path.count);
+        path = gp_memory_to_string(path_copy);
+    }
+    File *searched = global_search_lister.searched_file;
+    close_search_lister();
+    File *file = mode == SEARCH_FILES ? show_file_at(path) : searched;
+    if (file) {
+        *lister_editor_context = LISTER_CONTEXT_FILE;
+        current_file = file;
+        put_cursor(file, match.offset);
+    }
+    gp_free(&path_copy);
+}

@@ -1,0 +1,158 @@
+// Terminal: commands run through `sh -ci` in a pseudo-terminal, one worker
+// thread per running command reading the output, and a small VT100 subset
+// (colours, downward cursor moves) parsed into coloured chunks for the view.
+#pragma once
+#include "core/base.h"
+#include "core/memory.h"
+// Red, green, blue, alpha; the view turns it into the renderer's colour.
+struct Terminal_Colour {
+    f32 r, g, b, a;
+};
+#include "text/filepath.h"
+
+struct File;
+
+constexpr u64 MAX_TERMINAL_BUFFER_SIZE = 1048576;
+// When a read would pass the limit the oldest output goes, down to this, so a
+// flood does not move a whole MiB for every read.
+constexpr u64 TERMINAL_BUFFER_KEEP_AFTER_DROP = 786432;
+constexpr u32 TERMINAL_READ_SIZE = 10240;
+constexpr u32 TERMINAL_HISTORY_TEXT = 4096;
+
+enum Terminal_Flags : u32 {
+    TERMINAL_IN_USE = 1,
+    TERMINAL_WORKER_RUNNING = 2,
+};
+enum Terminal_Result_Flags : u32 {
+    RESULT_FAILED = 2,
+    RESULT_NEW_OUTPUT = 4,
+    RESULT_PROCESS_ALIVE = 8,
+    RESULT_RUNNING = 16,
+};
+enum Terminal_Chunk_Kind : u8 {
+    TERMINAL_CHUNK_LINE_BREAK = 2,
+    TERMINAL_CHUNK_TEXT = 4,
+};
+
+// Terminal_Colour indices below 256 name entries of terminal_big_colour_table (whose
+// first 16 are the small table); from 256 on they name the result's own
+// palette of direct (38;2 / 48;2) colours. Keeps a chunk at 16 bytes, which
+// matters when a flood of short lines makes one chunk per two bytes.
+constexpr u16 TERMINAL_WHITE = 15;
+constexpr u16 TERMINAL_BLACK = 0;
+constexpr u16 TERMINAL_PALETTE_BASE = 256;
+
+struct Terminal_Chunk {
+    u32 start;      // offset into the output
+    u32 length;     // bytes; a CR LF line break is 2
+    u16 foreground;
+    u16 background;
+    u8 kind;        // Terminal_Chunk_Kind
+    u8 default_colours;
+    u16 pad;
+};
+static_assert(sizeof(Terminal_Chunk) == 16);
+
+struct Terminal_Result {
+    s32 pty;                   // where input for the running program goes
+    volatile u8 lock;          // between the worker and the view
+    u8 default_colours;        // 1 while no colour sequence is in force
+    volatile u32 flags;        // Terminal_Result_Flags, atomic OR / AND
+    Dynamic_Array output;      // raw bytes, at most MAX_TERMINAL_BUFFER_SIZE
+    Dynamic_Array chunks;      // Terminal_Chunk in output order
+    Dynamic_Array line_chunks; // u32: index of the first chunk of each output line
+    Dynamic_Array palette;     // Terminal_Colour: direct colours
+    u64 parse_position;
+    u64 line_count;            // starts at 1
+    u64 dropped_bytes;         // output dropped from the front so far
+    u16 foreground, background;
+    s32 exit_status;           // -1 until the child exited normally
+    String command;            // copy of the command line
+    Allocation command_allocation;
+};
+
+struct Terminal_History_Entry {
+    String text;
+    u8 buffer[TERMINAL_HISTORY_TEXT];
+};
+static_assert(sizeof(Terminal_History_Entry) == 4112);
+
+struct Terminal {
+    s32 child_pid, process_group, pty; // all -1 when no process runs
+    volatile u8 lock;
+    volatile u32 flags;                // Terminal_Flags
+    Filepath directory;
+    Dynamic_Array history;             // Terminal_History_Entry
+    u32 history_cursor;                // == count: past the newest entry
+    Dynamic_Array typed_line;          // one Terminal_History_Entry: what was typed before walking the history
+    Bucket_Array results;              // Terminal_Result
+    Terminal_Result *current_result;
+};
+
+constexpr u32 NUM_TERMINALS_PER_BUCKET = 16, NUM_TERMINALS_BUCKETS_PER_PAGE = 1;
+constexpr u32 NUM_TERMINAL_RESULTS_PER_BUCKET = 32, NUM_TERMINAL_RESULTS_BUCKETS_PER_PAGE = 4;
+constexpr u32 TERMINALS_PAGE_MEMORY = pool_page_memory(sizeof(Terminal), 16, 1);
+constexpr u32 TERMINAL_RESULTS_PAGE_MEMORY = pool_page_memory(sizeof(Terminal_Result), 32, 4);
+
+extern Bucket_Array terminals;
+extern const Terminal_Colour terminal_small_colour_table[16];
+extern Terminal_Colour terminal_big_colour_table[256];
+
+// Pools, colour tables; safe to call again.
+void init_terminals();
+Terminal *add_a_terminal(const Filepath *directory);
+// SIGTERM to the process group (and to the pty's foreground group, where an
+// interactive sh puts its jobs), SIGKILL 100 ms later unless all are gone.
+void kill_terminal_process(Terminal *terminal);
+void clear_terminal_history(Terminal *terminal);
+// Kills the process, frees the results and the history, frees the slot.
+void close_terminal(Terminal *terminal);
+// Every terminal's process group: shut-down.
+void kill_all_terminal_processes();
+Terminal_Result *add_a_terminal_result(Terminal *terminal, String command);
+// `shown` is the command the result displays (the command line when empty).
+bool terminal_execute(Terminal *terminal, const char *program, String command_line, String shown = {});
+// The same with the argument vector already made (temporary memory is fine).
+bool terminal_execute_arguments(Terminal *terminal, const char *program, char **arguments, String shown);
+// Runs the text of `input` (the tab's single-line field). `title` receives
+// the new tab title ("% | %") in `title_buffer` when a command starts.
+void execute_terminal_command_line(Terminal *terminal, File *input, String *title, u8 *title_buffer, u32 capacity);
+// 0 closed or error, 1 nothing to read, 2 read done.
+u32 terminal_read_from_pipe(Terminal_Result *result, s32 descriptor, bool child_gone);
+// The oldest output dropped in two steps: copies built without the lock,
+// then exchanged under it (terminal_parse.cpp).
+struct Terminal_Dropped {
+    Dynamic_Array output, chunks, line_chunks;
+    u64 drop;
+};
+bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out);
+void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped);
+void terminal_free_dropped(Terminal_Dropped *dropped);
+// Appends raw bytes as if read from the pty (the read path and tests).
+void terminal_result_append_output(Terminal_Result *result, const u8 *bytes, u64 count);
+void tokenise_terminal_result(Terminal_Result *result);
+// Position after the sequence; -1 when the sequence is not complete yet.
+s64 parse_virtual_terminal_sequence(Terminal_Result *result, s64 position, s64 end);
+Terminal_Colour terminal_colour(Terminal_Result *result, u16 index);
+// NUL-terminated vector in temporary memory.
+char **string_to_c_argument_list(String text);
+
+// History of the input line; previous/next replace the field's text.
+void terminal_history_previous(Terminal *terminal, File *input);
+void terminal_history_next(Terminal *terminal, File *input);
+// Completes the path word before the cursor; false when nothing matched.
+bool auto_complete_filepath_in_terminal(Terminal *terminal, File *input);
+
+// What the view draws: the visible part of the terminal's whole history,
+// counted in lines from the top (each result: one header line showing its
+// command, then its output lines). Each run's text is copied into temporary
+// memory under the result's lock, so the view never reads output the worker
+// may be moving. Returns the runs written; `total_lines` gets the line count.
+struct Terminal_Run {
+    String text;
+    Terminal_Colour foreground, background;
+    u32 line;  // 0 = first requested line
+    u8 header; // the run is a command header
+};
+u32 terminal_layout_visible(Terminal *terminal, u64 first_line, u32 num_lines, Terminal_Run *out, u32 capacity,
+                            u64 *total_lines);

@@ -1,0 +1,282 @@
+// Output of a terminal result: appending raw bytes under the 1 MiB rule and
+// turning them into coloured chunks, resumable at any byte.
+#include "shell/terminal.h"
+
+const Terminal_Colour terminal_small_colour_table[16] = {
+    {0, 0, 0, 1},       {0.5f, 0, 0, 1},    {0, 0.5f, 0, 1}, {0.5f, 0.5f, 0, 1}, {0, 0, 0.5f, 1},    {0.5f, 0, 0.5f, 1},
+    {0, 0.5f, 0.5f, 1}, {0.5f, 0.5f, 0.5f, 1}, {0.3f, 0.3f, 0.3f, 1}, {1, 0, 0, 1}, {0, 1, 0, 1}, {1, 1, 0, 1},
+    {0, 0, 1, 1},       {1, 0, 1, 1},       {0, 1, 1, 1},    {1, 1, 1, 1},
+};
+Terminal_Colour terminal_big_colour_table[256];
+
+void terminal_fill_colour_tables() {
+    for (u32 i = 0; i < 16; i++) terminal_big_colour_table[i] = terminal_small_colour_table[i];
+    for (u32 r = 0; r < 6; r++)
+        for (u32 g = 0; g < 6; g++)
+            for (u32 b = 0; b < 6; b++)
+                terminal_big_colour_table[16 + 36 * r + 6 * g + b] = Terminal_Colour{r / 6.0f, g / 6.0f, b / 6.0f, 1};
+    for (u32 k = 0; k < 24; k++) terminal_big_colour_table[232 + k] = Terminal_Colour{k / 24.0f, k / 24.0f, k / 24.0f, 1};
+}
+
+Terminal_Colour terminal_colour(Terminal_Result *result, u16 index) {
+    if (index < TERMINAL_PALETTE_BASE) return terminal_big_colour_table[index];
+    u32 i = index - TERMINAL_PALETTE_BASE;
+    if (i < result->palette.count) return *dynamic_array_at<Terminal_Colour>(&result->palette, i);
+    return terminal_big_colour_table[TERMINAL_WHITE];
+}
+
+static void terminal_reset_parse_state(Terminal_Result *result) {
+    result->parse_position = 0;
+    result->chunks.count = 0;
+    result->line_chunks.count = 0;
+    *(u32 *)dynamic_array_add(&result->line_chunks) = 0;
+    result->palette.count = 0;
+    result->line_count = 1;
+    result->default_colours = 1;
+    result->foreground = TERMINAL_WHITE;
+    result->background = TERMINAL_BLACK;
+}
+
+void terminal_result_init_output(Terminal_Result *result) {
+    dynamic_array_init(&result->output, 1);
+    dynamic_array_init(&result->chunks, sizeof(Terminal_Chunk));
+    dynamic_array_init(&result->line_chunks, sizeof(u32));
+    dynamic_array_init(&result->palette, sizeof(Terminal_Colour));
+    terminal_reset_parse_state(result);
+}
+
+// Drops the oldest output so that `keep` bytes remain, cut at a line start
+// when one is near, and shifts the chunks instead of tokenising again: the
+// colours in force stay as they were. The smaller copies are built from the
+// result without changing it (only its worker writes it, so that needs no
+// lock); terminal_swap_in_dropped then exchanges them in constant time, so
+// the view never waits for the copying.
+bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out) {
+    u64 count = result->output.count;
+    if (count <= keep) return false;
+    u64 drop = count - keep;
+    const u8 *bytes = (const u8 *)result->output.data;
+    // Prefer a whole first line: the first line break within 4 KiB.
+    for (u64 i = drop, limit = drop + 4096 < count ? drop + 4096 : count; i < limit; i++)
+        if (bytes[i - 1] == '\n') {
+            drop = i;
+            break;
+        }
+    if (drop > result->parse_position) drop = result->parse_position; // never drop what is not chunked yet
+    if (drop == 0) return false;
+    out->drop = drop;
+    dynamic_array_init(&out->output, 1, (u32)(MAX_TERMINAL_BUFFER_SIZE + TERMINAL_READ_SIZE));
+    dynamic_array_append_bytes(&out->output, bytes + drop, (u32)(count - drop));
+
+    const Terminal_Chunk *chunks = (const Terminal_Chunk *)result->chunks.data;
+    u32 n = result->chunks.count, first = 0;
+    while (first < n && chunks[first].start + chunks[first].length <= drop) first++;
+    dynamic_array_init(&out->chunks, sizeof(Terminal_Chunk), result->chunks.capacity);
+    Terminal_Chunk *to = (Terminal_Chunk *)dynamic_array_add_fast_multiple(&out->chunks, n - first);
+    for (u32 k = first; k < n; k++) {
+        Terminal_Chunk c = chunks[k];
+        if (c.start < drop) { // a run straddling the cut keeps its tail
+            c.length -= (u32)(drop - c.start);
+            c.start = (u32)drop;
+        }
+        c.start -= (u32)drop;
+        to[k - first] = c;
+    }
+    // Lines whose first chunk went are gone; the line holding the cut stays.
+    const u32 *lines = (const u32 *)result->line_chunks.data;
+    u32 num_lines = result->line_chunks.count, first_line = 0;
+    while (first_line + 1 < num_lines && lines[first_line + 1] <= first) first_line++;
+    dynamic_array_init(&out->line_chunks, sizeof(u32), result->line_chunks.capacity);
+    u32 *lto = (u32 *)dynamic_array_add_fast_multiple(&out->line_chunks, num_lines - first_line);
+    for (u32 k = first_line; k < num_lines; k++) lto[k - first_line] = lines[k] > first ? lines[k] - first : 0;
+    return true;
+}
+
+// Under the result's lock. `dropped` receives the old arrays to free after it.
+void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped) {
+    Dynamic_Array t = result->output;
+    result->output = dropped->output;
+    dropped->output = t;
+    t = result->chunks;
+    result->chunks = dropped->chunks;
+    dropped->chunks = t;
+    t = result->line_chunks;
+    result->line_chunks = dropped->line_chunks;
+    dropped->line_chunks = t;
+    result->parse_position -= dropped->drop;
+    result->dropped_bytes += dropped->drop;
+    result->line_count = result->line_chunks.count;
+}
+
+void terminal_free_dropped(Terminal_Dropped *dropped) {
+    dynamic_array_free(&dropped->output);
+    dynamic_array_free(&dropped->chunks);
+    dynamic_array_free(&dropped->line_chunks);
+}
+
+static void terminal_drop_oldest(Terminal_Result *result, u64 keep) {
+    Terminal_Dropped dropped;
+    if (!terminal_build_dropped(result, keep, &dropped)) return;
+    terminal_swap_in_dropped(result, &dropped);
+    terminal_free_dropped(&dropped);
+}
+
+void terminal_result_append_output(Terminal_Result *result, const u8 *bytes, u64 count) {
+    while (count > 0) {
+        u64 step = count < TERMINAL_READ_SIZE ? count : TERMINAL_READ_SIZE;
+        if (result->output.count + step > MAX_TERMINAL_BUFFER_SIZE) terminal_drop_oldest(result, TERMINAL_BUFFER_KEEP_AFTER_DROP);
+        if (result->output.count + step > MAX_TERMINAL_BUFFER_SIZE) { // an unfinished sequence held everything back
+            result->output.count = 0;
+            terminal_reset_parse_state(result);
+        }
+        dynamic_array_append_bytes(&result->output, bytes, (u32)step);
+        tokenise_terminal_result(result);
+        bytes += step;
+        count -= step;
+    }
+}
+
+static void terminal_add_line_break(Terminal_Result *result, u64 start, u32 length) {
+    Terminal_Chunk *c = (Terminal_Chunk *)dynamic_array_add(&result->chunks);
+    *c = Terminal_Chunk{(u32)start, length, result->foreground, result->background, TERMINAL_CHUNK_LINE_BREAK,
+                        result->default_colours, 0};
+    *(u32 *)dynamic_array_add(&result->line_chunks) = result->chunks.count;
+    result->line_count++;
+}
+
+static void terminal_add_text(Terminal_Result *result, u64 position) {
+    if (result->chunks.count) {
+        Terminal_Chunk *last = dynamic_array_at<Terminal_Chunk>(&result->chunks, result->chunks.count - 1);
+        if (last->kind == TERMINAL_CHUNK_TEXT && last->start + last->length == position &&
+            last->foreground == result->foreground && last->background == result->background &&
+            last->default_colours == result->default_colours) {
+            last->length++;
+            return;
+        }
+    }
+    Terminal_Chunk *c = (Terminal_Chunk *)dynamic_array_add(&result->chunks);
+    *c = Terminal_Chunk{(u32)position, 1, result->foreground, result->background, TERMINAL_CHUNK_TEXT,
+                        result->default_colours, 0};
+}
+
+void tokenise_terminal_result(Terminal_Result *result) {
+    const u8 *bytes = (const u8 *)result->output.data;
+    s64 end = result->output.count;
+    s64 p = (s64)result->parse_position;
+    while (p < end) {
+        u8 b = bytes[p];
+        if (b == 0) {
+            p++;
+        } else if (b == '\n') {
+            // The LF of a CR LF split across two reads joins its CR.
+            Terminal_Chunk *last = result->chunks.count
+                                       ? dynamic_array_at<Terminal_Chunk>(&result->chunks, result->chunks.count - 1)
+                                       : nullptr;
+            if (last && last->kind == TERMINAL_CHUNK_LINE_BREAK && last->length == 1 && last->start + 1 == (u64)p &&
+                bytes[p - 1] == '\r')
+                last->length = 2;
+            else
+                terminal_add_line_break(result, p, 1);
+            p++;
+        } else if (b == '\r') {
+            bool crlf = p + 1 < end && bytes[p + 1] == '\n';
+            terminal_add_line_break(result, p, crlf ? 2 : 1);
+            p += crlf ? 2 : 1;
+        } else if (b == 27) {
+            s64 next = parse_virtual_terminal_sequence(result, p + 1, end);
+            if (next < 0) break; // wait for the rest of the sequence
+            if (next == p + 1) terminal_add_text(result, p); // nothing consumed: ESC shows as text
+            p = next;
+        } else {
+            terminal_add_text(result, p);
+            p++;
+        }
+    }
+    result->parse_position = (u64)p;
+}
+
+static u16 terminal_palette_add(Terminal_Result *result, Terminal_Colour c) {
+    u32 n = result->palette.count;
+    for (u32 i = n > 16 ? n - 16 : 0; i < n; i++) {
+        Terminal_Colour *o = dynamic_array_at<Terminal_Colour>(&result->palette, i);
+        if (o->r == c.r && o->g == c.g && o->b == c.b) return (u16)(TERMINAL_PALETTE_BASE + i);
+    }
+    if (n >= 65535u - TERMINAL_PALETTE_BASE) return TERMINAL_WHITE;
+    *(Terminal_Colour *)dynamic_array_add(&result->palette) = c;
+    return (u16)(TERMINAL_PALETTE_BASE + n);
+}
+
+// Terminal_Colour selection: only the first parameter decides.
+static void terminal_apply_sgr(Terminal_Result *result, const s64 *params, u32 n) {
+    s64 p = n ? params[0] : 0;
+    if (p == 0) {
+        result->default_colours = 1;
+        result->foreground = TERMINAL_WHITE;
+        result->background = TERMINAL_BLACK;
+    } else if ((p >= 30 && p <= 37) || (p >= 90 && p <= 97)) {
+        result->foreground = (u16)(p >= 90 ? p - 90 + 8 : p - 30);
+        result->default_colours = 0;
+    } else if ((p >= 40 && p <= 47) || (p >= 100 && p <= 107)) {
+        result->background = (u16)(p >= 100 ? p - 100 + 8 : p - 40);
+    } else if (p == 38 || p == 48) {
+        u16 colour = TERMINAL_WHITE;
+        if (n >= 3 && params[1] == 5 && params[2] >= 0 && params[2] <= 255) colour = (u16)params[2];
+        else if (n >= 5 && params[1] == 2) {
+            auto c = [](s64 v) { return (v < 0 ? 0 : v > 255 ? 255 : v) / 255.0f; };
+            colour = terminal_palette_add(result, Terminal_Colour{c(params[2]), c(params[3]), c(params[4]), 1});
+        }
+        if (p == 38) {
+            result->foreground = colour;
+            result->default_colours = 0;
+        } else {
+            result->background = colour;
+        }
+    }
+}
+
+s64 parse_virtual_terminal_sequence(Terminal_Result *result, s64 position, s64 end) {
+    const u8 *bytes = (const u8 *)result->output.data;
+    if (position >= end) return -1;
+    u8 b = bytes[position];
+    if (b < '(' || b > ']') return position;
+    if (b == '(') return position + 2 <= end ? position + 2 : -1;
+    if (b == '7' || b == '8' || b == '=' || b == '>' || b == 'M') return position + 1;
+    if (b == ']') { // operating system command: up to BEL or ESC backslash
+        for (s64 i = position + 1; i < end; i++) {
+            if (bytes[i] == 7) return i + 1;
+            if (bytes[i] == 27 && i + 1 < end && bytes[i + 1] == '\\') return i + 2;
+            if (bytes[i] == 27 && i + 1 >= end) return -1;
+        }
+        return -1;
+    }
+    if (b != '[') return position;
+    s64 params[16];
+    u32 n = 0;
+    s64 value = 0;
+    bool any = false;
+    for (s64 i = position + 1; i < end; i++) {
+        u8 c = bytes[i];
+        if (c >= '0' && c <= '9') {
+            if (value < 100000) value = value * 10 + (c - '0');
+            any = true;
+        } else if (c == ';') {
+            if (n < 16) params[n++] = value;
+            value = 0;
+            any = true;
+        } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '@') {
+            if (any && n < 16) params[n++] = value;
+            if (c == 'm') {
+                terminal_apply_sgr(result, params, n);
+            } else if (c == 'H' && n == 2) {
+                while ((s64)result->line_count < params[0] && result->line_count < 100000)
+                    terminal_add_line_break(result, i + 1, 0);
+            }
+            return i + 1;
+        } else if (c == '?' || c == '>' || c == ' ' || c == '!' || c == '"' || c == '$' || c == '\'') {
+            // private markers and intermediates: part of the sequence, ignored
+        } else {
+            return i; // not a sequence we know: stop consuming at the odd byte
+        }
+    }
+    return -1;
+}
