@@ -78,7 +78,7 @@ TEST(Image, HeaderAndSectionLayout) {
     EXPECT_EQ(h->global_data_offset, 192u); // 128 + 48 rounded up to 32
     EXPECT_EQ(h->code_offset, 192u + 24);
     // Sections follow each other in the fixed order.
-    EXPECT_EQ(h->foreign_relocations_offset, h->code_offset + h->code_size);
+    EXPECT_EQ(h->foreign_relocations_offset, (h->code_offset + h->code_size + 7) / 8 * 8);
     EXPECT_EQ(h->constant_relocations_offset, h->foreign_relocations_offset + 8 * h->num_foreign_relocations);
     EXPECT_EQ(h->global_relocations_offset, h->constant_relocations_offset + 40);
     EXPECT_EQ(h->source_files_offset, h->global_relocations_offset + 40);

@@ -41,7 +41,8 @@ bool image_build(const Image_Input *in, Allocation *out) {
     u64 global_offset = round_up(constant_offset + in->constant_data_size, IMAGE_SECTION_ALIGNMENT);
     u64 code_offset = global_offset + in->global_data_size;
     u64 code_size = code->bytes.count;
-    u64 foreign_offset = code_offset + code_size;
+    // The tables after the code are read as 64-bit words: keep them 8-aligned.
+    u64 foreign_offset = round_up(code_offset + code_size, 8);
     u64 num_foreign = code->foreign_relocations.count;
     u64 relocations_offset = foreign_offset + num_foreign * 8;
     // The compiler's lists give at most one record per entry.
@@ -75,7 +76,7 @@ bool image_build(const Image_Input *in, Allocation *out) {
 
     h->code_offset = (u32)code_offset;
     h->code_size = (u32)code_size;
-    memcpy(image + code_offset, code->bytes.data, code_size);
+    if (code_size) memcpy(image + code_offset, code->bytes.data, code_size);
     h->syntax_entry = (u32)(in->entry_positions[0] + code_offset);
     h->events_entry = (u32)(in->entry_positions[1] + code_offset);
     h->on_load_entry = (u32)(in->entry_positions[2] + code_offset);
@@ -83,20 +84,23 @@ bool image_build(const Image_Input *in, Allocation *out) {
 
     h->foreign_relocations_offset = (u32)foreign_offset;
     h->num_foreign_relocations = (u32)num_foreign;
-    memcpy(image + foreign_offset, code->foreign_relocations.data, num_foreign * 8);
+    if (num_foreign) memcpy(image + foreign_offset, code->foreign_relocations.data, num_foreign * 8);
 
     Image_Builder builder = {image, relocations_offset, capacity};
     if (in->use_compiler_relocations) {
-        if (!copy_constant_relocations_to_code_output(&builder, image + constant_offset, image + global_offset)) return false;
-        if (!copy_global_relocations_to_code_output(&builder, image + global_offset)) return false;
+        if (!copy_constant_relocations_to_code_output(&builder, image + constant_offset, image + global_offset) ||
+            !copy_global_relocations_to_code_output(&builder, image + global_offset)) {
+            gp_free(out);
+            return false;
+        }
     } else {
         h->constant_relocations_offset = (u32)builder.used;
         h->num_constant_relocations = in->num_constant_relocations;
-        memcpy(image + builder.used, in->constant_relocations, in->num_constant_relocations * sizeof(Image_Relocation));
+        if (in->num_constant_relocations) memcpy(image + builder.used, in->constant_relocations, in->num_constant_relocations * sizeof(Image_Relocation));
         builder.used += in->num_constant_relocations * sizeof(Image_Relocation);
         h->global_relocations_offset = (u32)builder.used;
         h->num_global_relocations = in->num_global_relocations;
-        memcpy(image + builder.used, in->global_relocations, in->num_global_relocations * sizeof(Image_Relocation));
+        if (in->num_global_relocations) memcpy(image + builder.used, in->global_relocations, in->num_global_relocations * sizeof(Image_Relocation));
         builder.used += in->num_global_relocations * sizeof(Image_Relocation);
     }
 
@@ -112,7 +116,7 @@ bool image_build(const Image_Input *in, Allocation *out) {
         }
         files[i].path_offset = path_at;
         files[i].path_length = (u64)p.count;
-        memcpy(image + path_at, p.data, (size_t)p.count);
+        if (p.count) memcpy(image + path_at, p.data, (size_t)p.count);
         path_at += (u64)p.count;
     }
     out->size = path_at; // the bytes actually used (the compiler lists may leave slack)
