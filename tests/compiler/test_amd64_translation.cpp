@@ -1,0 +1,199 @@
+// Bytecode -> AMD64 -> run: hand-built bytecode over registers placed in
+// machine registers, the frame and global data, executed in-process.
+#include "compiler/back/amd64_translation.h"
+#include "compiler/back/execution.h"
+#include "compiler/back/image.h"
+#include "compiler/back/ir.h"
+#include "compiler/front/tokens.h"
+#include "core/log.h"
+#include "test_util.h"
+#include <gtest/gtest.h>
+#include <string>
+
+extern "C" void test_dispatcher(u8 *block, u64 id); // test_execution.cpp
+
+namespace {
+
+struct Builder {
+    Scope scope = {};
+    Dynamic_Array bytecode;
+    Builder() {
+        init_memory();
+        static bool ir_ready;
+        if (!ir_ready) ir_init();
+        ir_ready = true;
+        ir_reset();
+        scope.flags = SCOPE_ENTRY_POINT;
+        dynamic_array_init(&scope.registers, sizeof(Register), 16);
+        dynamic_array_init(&bytecode, sizeof(Bytecode_Instruction), 64);
+    }
+    ~Builder() {
+        dynamic_array_free(&scope.registers);
+        dynamic_array_free(&bytecode);
+    }
+    Register_Id machine(u8 reg) {
+        Register *r = (Register *)dynamic_array_add(&scope.registers);
+        *r = {};
+        r->kind = REGISTER_KIND_STACK;
+        r->size = 8;
+        r->owner = &scope;
+        r->index = (s32)scope.registers.count - 1;
+        r->in_machine_register = 1;
+        r->machine_register_class = MACHINE_REGISTER_INTEGER;
+        r->machine_register = reg;
+        return get_register_id(r, REGISTER_POOL_STACK);
+    }
+    Register_Id frame(u64 offset, u32 size) {
+        Register *r = (Register *)dynamic_array_add(&scope.registers);
+        *r = {};
+        r->kind = REGISTER_KIND_STACK;
+        r->size = size;
+        r->owner = &scope;
+        r->index = (s32)scope.registers.count - 1;
+        r->offset = offset;
+        return get_register_id(r, REGISTER_POOL_STACK);
+    }
+    Register_Id global(u64 offset, u32 size) {
+        Register *r = (Register *)dynamic_array_add(&ir_state.global_registers);
+        *r = {};
+        r->kind = REGISTER_KIND_GLOBAL_DATA;
+        r->size = size;
+        r->offset = offset;
+        r->index = (s32)ir_state.global_registers.count - 1;
+        return get_register_id(r, REGISTER_POOL_GLOBAL_DATA);
+    }
+    Bytecode_Instruction *add(u8 opcode, u32 size = 0, u8 flags = 0) {
+        Bytecode_Instruction *b = insert_bytecode(&bytecode, opcode, nullptr, nullptr);
+        b->size = size;
+        b->flags = flags;
+        return b;
+    }
+    u64 here() { return bytecode_position(bytecode.count); }
+};
+
+// Translates, builds an image, loads it and runs its #on_load under the guard.
+bool run(Builder *b, u8 *globals, u32 globals_size, std::string *problem) {
+    Amd64_Code code;
+    amd64_code_init(&code);
+    u64 entries[3] = {0, 0, 0};
+    u32 failed = 0;
+    bool ok = amd64_translate_bytecode(&b->bytecode, &code, entries, &failed);
+    if (!ok) *problem = "opcode " + std::to_string(failed) + " not translated";
+    Loaded_Image image = {};
+    if (ok) {
+        Image_Input in = {};
+        in.version = EDITOR_VERSION;
+        in.entry_flags = IMAGE_ENTRY_ON_LOAD;
+        in.entry_positions[2] = (u32)entries[2];
+        u8 zero[64] = {};
+        in.global_data = zero;
+        in.global_data_size = sizeof zero;
+        in.code = &code;
+        Allocation a = {};
+        ok = image_build(&in, &a) && image_load_bytes((u8 *)a.memory, a.size, &image);
+        if (a.memory) gp_free(&a);
+    }
+    if (ok) {
+        image_relocate(&image, (void *)test_dispatcher);
+        execution_set_code_range((u8 *)image.header + image.header->code_offset, image.header->code_size);
+        Execution_Fault fault;
+        ok = amd64_execute_guarded(get_on_load_block_entry_point(image.header), nullptr, 1000000, &fault);
+        if (!ok) *problem = std::string((char *)execution_fault_message(&fault).data, execution_fault_message(&fault).count);
+        memcpy(globals, (u8 *)image.header + image.header->global_data_offset, globals_size);
+    }
+    image_unload(&image);
+    amd64_code_free(&code);
+    return ok;
+}
+
+// sum = 0; i = n; do { sum += i; i -= 1 } while (i != 0); and comparisons of the result.
+TEST(Amd64Translation, LoopArithmeticAndComparisons) {
+    const struct {
+        u32 size;
+        bool is_signed;
+        u64 n;
+        u64 expected_sum;
+    } rows[] = {
+        {8, true, 10, 55}, {4, false, 100, 5050}, {2, true, 300, (u64)(45150 - 65536)}, {1, false, 20, 210}, {8, false, 1, 1},
+    };
+    for (auto &row : rows) {
+        Builder b;
+        u8 sign = row.is_signed ? BC_FLAG_SIGNED : 0;
+        Register_Id i = b.machine(R15), sum = b.frame(8, row.size), out = b.global(0, row.size);
+        Register_Id flag = b.global(8, 1), less = b.global(9, 1), quotient = b.global(16, 8);
+        Bytecode_Instruction *push = b.add(BC_PUSH_STACK_FRAME, 16);
+        push->operands[0].reference = &b.scope;
+        push->integer_mask = 1 << R15;
+        b.add(BC_COPY_CONSTANT, 8)->operands[0].reg = i;
+        dynamic_array_at<Bytecode_Instruction>(&b.bytecode, b.bytecode.count - 1)->operands[1].constant = row.n;
+        b.add(BC_SET_TO_ZERO, row.size)->operands[0].reg = sum;
+        u64 loop = b.here();
+        Bytecode_Instruction *add = b.add(BC_INT_ARITHMETIC, row.size, sign);
+        add->operands[0].reg = sum;
+        add->operands[1].op = OP_ADD;
+        add->operands[2].reg = i;
+        Bytecode_Instruction *dec = b.add(BC_INT_ARITHMETIC_CONSTANT, 8, sign);
+        dec->operands[0].reg = i;
+        dec->operands[1].op = OP_SUBTRACT;
+        dec->operands[2].constant = 1;
+        b.add(BC_COMPARE_TO_ZERO, 8)->operands[0].reg = i;
+        b.add(BC_JUMP_NZ)->operands[0].target = loop;
+        Bytecode_Instruction *copy = b.add(BC_COPY, row.size);
+        copy->operands[0].reg = out;
+        copy->operands[1].reg = sum;
+        Bytecode_Instruction *cmp = b.add(BC_COMPARE_TO_CONSTANT, row.size, sign);
+        cmp->operands[0].reg = sum;
+        cmp->operands[1].constant = row.expected_sum;
+        Bytecode_Instruction *store = b.add(BC_STORE_CMP_RESULT, 1, sign);
+        store->operands[0].reg = flag;
+        store->operands[1].op = OP_EQUAL;
+        Bytecode_Instruction *cmp0 = b.add(BC_COMPARE_TO_CONSTANT, row.size, sign);
+        cmp0->operands[0].reg = sum;
+        cmp0->operands[1].constant = 0;
+        Bytecode_Instruction *lt = b.add(BC_STORE_CMP_RESULT, 1, sign);
+        lt->operands[0].reg = less;
+        lt->operands[1].op = OP_LESS;
+        // quotient = n * 7 / 3 through the machine register
+        Bytecode_Instruction *mul = b.add(BC_INT_ARITHMETIC_CONSTANT, 8, sign);
+        mul->operands[0].reg = i;
+        mul->operands[1].op = OP_ADD;
+        mul->operands[2].constant = row.n * 7;
+        Bytecode_Instruction *div = b.add(BC_INT_ARITHMETIC_CONSTANT, 8, sign);
+        div->operands[0].reg = i;
+        div->operands[1].op = OP_DIVIDE;
+        div->operands[2].constant = 3;
+        Bytecode_Instruction *q = b.add(BC_COPY, 8);
+        q->operands[0].reg = quotient;
+        q->operands[1].reg = i;
+        b.add(BC_FOREIGN_CALL, 0)->operands[0].constant = 0;
+        b.add(BC_POP_STACK_FRAME)->operands[0].reference = &b.scope;
+        b.add(BC_RETURN);
+        u8 globals[24] = {};
+        std::string problem;
+        ASSERT_TRUE(run(&b, globals, sizeof globals, &problem)) << problem;
+        u64 got = 0;
+        memcpy(&got, globals, row.size);
+        u64 mask = row.size == 8 ? ~0ull : (1ull << (8 * row.size)) - 1;
+        EXPECT_EQ(got, row.expected_sum & mask) << row.size;
+        EXPECT_EQ(globals[8], 1) << row.size;
+        bool negative = row.is_signed && ((row.expected_sum & mask) >> (8 * row.size - 1)) != 0;
+        EXPECT_EQ(globals[9], negative ? 1 : 0) << row.size;
+        u64 qv;
+        memcpy(&qv, globals + 16, 8);
+        EXPECT_EQ(qv, row.n * 7 / 3) << row.size;
+    }
+}
+
+TEST(Amd64Translation, UntranslatedOpcodesAreNamed) {
+    Builder b;
+    b.add(BC_CAST_INT_TO_FLOAT, 8);
+    Amd64_Code code;
+    amd64_code_init(&code);
+    u64 entries[3] = {};
+    u32 failed = 0;
+    EXPECT_FALSE(amd64_translate_bytecode(&b.bytecode, &code, entries, &failed));
+    EXPECT_EQ(failed, (u32)BC_CAST_INT_TO_FLOAT);
+    amd64_code_free(&code);
+}
+
+} // namespace
