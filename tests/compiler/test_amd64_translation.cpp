@@ -31,7 +31,7 @@ struct Builder {
         dynamic_array_free(&scope.registers);
         dynamic_array_free(&bytecode);
     }
-    Register_Id machine(u8 reg) {
+    Register_Id machine(u8 reg, u8 register_class = MACHINE_REGISTER_INTEGER) {
         Register *r = (Register *)dynamic_array_add(&scope.registers);
         *r = {};
         r->kind = REGISTER_KIND_STACK;
@@ -39,7 +39,7 @@ struct Builder {
         r->owner = &scope;
         r->index = (s32)scope.registers.count - 1;
         r->in_machine_register = 1;
-        r->machine_register_class = MACHINE_REGISTER_INTEGER;
+        r->machine_register_class = register_class;
         r->machine_register = reg;
         return get_register_id(r, REGISTER_POOL_STACK);
     }
@@ -72,7 +72,7 @@ struct Builder {
 };
 
 // Translates, builds an image, loads it and runs its #on_load under the guard.
-bool run(Builder *b, u8 *globals, u32 globals_size, std::string *problem) {
+bool run(Builder *b, u8 *globals, u32 globals_size, std::string *problem, const u8 *initial = nullptr) {
     Amd64_Code code;
     amd64_code_init(&code);
     u64 entries[3] = {0, 0, 0};
@@ -86,6 +86,7 @@ bool run(Builder *b, u8 *globals, u32 globals_size, std::string *problem) {
         in.entry_flags = IMAGE_ENTRY_ON_LOAD;
         in.entry_positions[2] = (u32)entries[2];
         u8 zero[64] = {};
+        if (initial) memcpy(zero, initial, sizeof zero);
         in.global_data = zero;
         in.global_data_size = sizeof zero;
         in.code = &code;
@@ -184,15 +185,88 @@ TEST(Amd64Translation, LoopArithmeticAndComparisons) {
     }
 }
 
+Bytecode_Instruction *two(Builder *b, u8 opcode, u32 size, u8 flags, Register_Id d, Register_Id s, u64 source_size = 0) {
+    Bytecode_Instruction *i = b->add(opcode, size, flags);
+    i->operands[0].reg = d;
+    i->operands[1].reg = s;
+    i->operands[2].constant = source_size;
+    return i;
+}
+
+// Floats in xmm and memory, casts every way, and addresses into an array.
+TEST(Amd64Translation, FloatsCastsAndAddresses) {
+    Builder b;
+    Register_Id x = b.machine(14, MACHINE_REGISTER_FLOAT), n = b.machine(R14), p = b.machine(R13), e = b.machine(R12);
+    Register_Id single = b.frame(16, 4);
+    Register_Id g_double = b.global(0, 8), g_wide = b.global(8, 8), g_element = b.global(16, 4), g_equal = b.global(24, 1);
+    Register_Id g_array = b.global(32, 16), g_unsigned = b.global(48, 8), g_bool = b.global(56, 1), g_zero = b.global(60, 4);
+    Bytecode_Instruction *push = b.add(BC_PUSH_STACK_FRAME, 32);
+    push->operands[0].reference = &b.scope;
+    f64 one_and_half = 1.5;
+    Bytecode_Instruction *c = b.add(BC_COPY_CONSTANT, 8);
+    c->operands[0].reg = x;
+    memcpy(&c->operands[1].constant, &one_and_half, 8);
+    Bytecode_Instruction *mul = b.add(BC_FLOAT_ARITHMETIC_CONSTANT, 8);
+    mul->operands[0].reg = x;
+    mul->operands[1].op = OP_MULTIPLY;
+    mul->operands[2].real = 4.0;
+    Bytecode_Instruction *add = b.add(BC_FLOAT_ARITHMETIC, 8);
+    add->operands[0].reg = x;
+    add->operands[1].op = OP_ADD;
+    add->operands[2].reg = x; // 12.0
+    two(&b, BC_CAST_FLOAT_TO_INT, 8, BC_FLAG_SIGNED, n, x, 8);         // 12
+    two(&b, BC_CAST_INT_TO_FLOAT, 4, BC_FLAG_SIGNED, single, n, 8);    // 12.0f
+    two(&b, BC_CAST_FLOAT_TO_BIG_FLOAT, 8, 0, g_double, single, 4);    // 12.0
+    two(&b, BC_TAKE_ADDRESS, 8, 0, p, g_array);
+    Bytecode_Instruction *d = two(&b, BC_MEMORY_DEREFERENCE_CONSTANT, 4, 0, e, p, 2);
+    d->operands[3].constant = 4;                                       // array[2]
+    two(&b, BC_CAST_INT_TO_BIG_INT, 8, BC_FLAG_SIGNED, g_wide, e, 4);  // sign-extended
+    Bytecode_Instruction *a = two(&b, BC_CALCULATE_ADDRESS_CONSTANT, 8, 0, p, p, 3);
+    a->operands[3].constant = 4;
+    Bytecode_Instruction *d2 = two(&b, BC_MEMORY_DEREFERENCE_CONSTANT, 4, 0, g_element, p, 0);
+    d2->operands[3].constant = 4;                                      // array[3]
+    Bytecode_Instruction *fc = b.add(BC_FLOAT_COMPARE_TO_CONSTANT, 8);
+    fc->operands[0].reg = x;
+    fc->operands[1].real = 12.0;
+    Bytecode_Instruction *st = b.add(BC_STORE_CMP_RESULT, 1);
+    st->operands[0].reg = g_equal;
+    st->operands[1].op = OP_EQUAL;
+    Bytecode_Instruction *big = b.add(BC_COPY_CONSTANT, 8);
+    big->operands[0].reg = n;
+    big->operands[1].constant = 0xFFFFFFFFFFFFF800ull;
+    two(&b, BC_CAST_INT_TO_FLOAT, 8, 0, g_unsigned, n, 8);
+    two(&b, BC_CAST_FLOAT_TO_BOOL, 1, 0, g_bool, g_zero, 4);
+    b.add(BC_POP_STACK_FRAME)->operands[0].reference = &b.scope;
+    b.add(BC_RETURN);
+    u8 initial[64] = {};
+    s32 array[4] = {10, 20, -7, 99};
+    memcpy(initial + 32, array, 16);
+    f32 zero = 0.0f;
+    memcpy(initial + 60, &zero, 4);
+    initial[56] = 0xAA;
+    u8 g[64];
+    std::string problem;
+    ASSERT_TRUE(run(&b, g, sizeof g, &problem, initial)) << problem;
+    f64 f;
+    memcpy(&f, g, 8);
+    EXPECT_EQ(f, 12.0);
+    EXPECT_EQ(*(s64 *)(g + 8), -7);
+    EXPECT_EQ(*(s32 *)(g + 16), 99);
+    EXPECT_EQ(g[24], 1);
+    memcpy(&f, g + 48, 8);
+    EXPECT_EQ(f, (f64)0xFFFFFFFFFFFFF800ull);
+    EXPECT_EQ(g[56], 0);
+}
+
 TEST(Amd64Translation, UntranslatedOpcodesAreNamed) {
     Builder b;
-    b.add(BC_CAST_INT_TO_FLOAT, 8);
+    b.add(BC_MEMCMP, 8);
     Amd64_Code code;
     amd64_code_init(&code);
     u64 entries[3] = {};
     u32 failed = 0;
     EXPECT_FALSE(amd64_translate_bytecode(&b.bytecode, &code, entries, &failed));
-    EXPECT_EQ(failed, (u32)BC_CAST_INT_TO_FLOAT);
+    EXPECT_EQ(failed, (u32)BC_MEMCMP);
     amd64_code_free(&code);
 }
 

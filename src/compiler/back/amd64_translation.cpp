@@ -1,5 +1,5 @@
-// Bytecode -> AMD64 for frames, calls, jumps, integer copies, arithmetic and
-// comparisons. rax, rcx and rdx are the scratch registers of every sequence.
+// Bytecode -> AMD64: frames, calls, jumps, copies, integer and float
+// arithmetic, casts, addresses and comparisons. rax, rcx and rdx are the scratch registers of every sequence.
 #include "compiler/back/amd64_translation.h"
 #include "compiler/back/ir.h"
 #include "compiler/front/tokens.h"
@@ -170,6 +170,96 @@ static bool integer_operation(Amd64_Code *code, u64 op, u32 size, bool is_signed
     return false;
 }
 
+
+// [SECTION] Floats, casts and addresses
+
+static void load_float(Amd64_Code *code, u32 size, u8 xmm, Amd64_Operand o) {
+    if (o.kind == AMD64_OPERAND_INTEGER) amd64_movq_to_xmm(code, size, xmm, o);
+    else amd64_movs(code, size, amd64_xmm(xmm), o);
+}
+
+static void store_float(Amd64_Code *code, u32 size, Amd64_Operand o, u8 xmm) {
+    if (o.kind == AMD64_OPERAND_INTEGER) amd64_movq_from_xmm(code, size, o, xmm);
+    else amd64_movs(code, size, o, amd64_xmm(xmm));
+}
+
+static void load_float_constant(Amd64_Code *code, u32 size, u8 xmm, f64 value) {
+    u64 bits;
+    if (size == 4) {
+        f32 f = (f32)value;
+        u32 b32;
+        memcpy(&b32, &f, 4);
+        bits = b32;
+    } else {
+        memcpy(&bits, &value, 8);
+    }
+    amd64_mov_immediate(code, 8, amd64_gpr(RAX), bits);
+    amd64_movq_to_xmm(code, size, xmm, amd64_gpr(RAX));
+}
+
+static bool float_operation(Amd64_Code *code, u64 op, u32 size) {
+    Amd64_Float_Op f;
+    switch (op) {
+    case OP_ADD: f = FOP_ADD; break;
+    case OP_SUBTRACT: f = FOP_SUB; break;
+    case OP_MULTIPLY: f = FOP_MUL; break;
+    case OP_DIVIDE: f = FOP_DIV; break;
+    default: return false;
+    }
+    amd64_float_op(code, f, size, 0, amd64_xmm(1));
+    return true;
+}
+
+// xmm0 <- rax, an unsigned 64-bit integer: halve values above 2^63 (keeping
+// the low bit for rounding), convert, and double.
+static void unsigned_to_float(Amd64_Code *code, u32 size) {
+    amd64_test(code, 8, amd64_gpr(RAX), RAX);
+    Amd64_Emitted small = amd64_jcc_rel32(code, CC_NS);
+    amd64_mov(code, 8, amd64_gpr(RCX), amd64_gpr(RAX));
+    amd64_shift_immediate(code, SHIFT_SHR, 8, amd64_gpr(RCX), 1);
+    amd64_alu_immediate(code, ALU_AND, 4, amd64_gpr(RAX), 1);
+    amd64_alu(code, ALU_OR, 8, amd64_gpr(RCX), amd64_gpr(RAX));
+    amd64_cvtsi2s(code, size, 0, 8, amd64_gpr(RCX));
+    amd64_float_op(code, FOP_ADD, size, 0, amd64_xmm(0));
+    Amd64_Emitted done = amd64_jmp_rel32(code);
+    amd64_patch_rel32(code, small.displacement_position, small.end, amd64_code_position(code));
+    amd64_cvtsi2s(code, size, 0, 8, amd64_gpr(RAX));
+    amd64_patch_rel32(code, done.displacement_position, done.end, amd64_code_position(code));
+}
+
+// al <- (xmm0 != 0.0), NaN counting as true.
+static void float_is_not_zero(Amd64_Code *code, u32 size) {
+    amd64_xorps(code, 1, 1);
+    amd64_ucomis(code, size, 0, amd64_xmm(1));
+    amd64_setcc(code, CC_NE, amd64_gpr(RAX));
+    amd64_setcc(code, CC_P, amd64_gpr(RCX));
+    amd64_alu(code, ALU_OR, 1, amd64_gpr(RAX), amd64_gpr(RCX));
+    amd64_movzx(code, 4, RAX, 1, amd64_gpr(RAX));
+}
+
+// rcx <- base + index * scale.
+static void calculate_address(Amd64_Code *code, Amd64_Operand base, Amd64_Operand index, bool constant_index, u64 index_value,
+                              u64 scale) {
+    amd64_mov(code, 8, amd64_gpr(RCX), base);
+    if (constant_index) {
+        s64 offset = (s64)(index_value * scale);
+        if (offset == (s32)offset) {
+            if (offset) amd64_alu_immediate(code, ALU_ADD, 8, amd64_gpr(RCX), offset);
+        } else {
+            amd64_mov_immediate(code, 8, amd64_gpr(RAX), (u64)offset);
+            amd64_alu(code, ALU_ADD, 8, amd64_gpr(RCX), amd64_gpr(RAX));
+        }
+        return;
+    }
+    amd64_mov(code, 8, amd64_gpr(RAX), index);
+    if (scale == 1 || scale == 2 || scale == 4 || scale == 8) {
+        amd64_lea(code, RCX, amd64_make_full_sib_memory_operand(RCX, RAX, (u8)scale, 0));
+        return;
+    }
+    amd64_imul_immediate(code, 8, RAX, amd64_gpr(RAX), (s32)scale);
+    amd64_alu(code, ALU_ADD, 8, amd64_gpr(RCX), amd64_gpr(RAX));
+}
+
 // [SECTION] One instruction
 
 bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
@@ -289,6 +379,113 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
         if (b->opcode == BC_COMPARE_TO_ZERO) amd64_test(code, wide, amd64_gpr(RAX), RAX);
         else if (b->opcode == BC_TEST_FLAGS || b->opcode == BC_TEST_FLAGS_CONSTANT) amd64_test(code, wide, amd64_gpr(RAX), RCX);
         else amd64_alu(code, ALU_CMP, wide, amd64_gpr(RAX), amd64_gpr(RCX));
+        return true;
+    }
+    case BC_CAST_INT_TO_SMALL_INT:
+    case BC_CAST_INT_TO_BIG_INT: {
+        u32 source_size = (u32)b->operands[2].constant;
+        if (!is_integer_size(b->size) || !is_integer_size(source_size)) break;
+        Amd64_Operand s = place(code, scope, b->operands[1].reg, from_memory, RCX);
+        load_integer(code, b->opcode == BC_CAST_INT_TO_SMALL_INT ? b->size : source_size, RAX, s, is_signed);
+        store_integer(code, b->size, place(code, scope, b->operands[0].reg, to_memory, RDX), RAX);
+        return true;
+    }
+    case BC_CAST_INT_TO_BOOL:
+    case BC_MAKE_INT_BOOL: {
+        u32 source_size = b->opcode == BC_MAKE_INT_BOOL ? b->size : (u32)b->operands[2].constant;
+        if (!is_integer_size(source_size)) break;
+        Register_Id source = b->opcode == BC_MAKE_INT_BOOL ? b->operands[0].reg : b->operands[1].reg;
+        bool through = b->opcode == BC_MAKE_INT_BOOL ? to_memory : from_memory;
+        load_integer(code, source_size, RAX, place(code, scope, source, through, RCX), false);
+        amd64_test(code, 8, amd64_gpr(RAX), RAX);
+        amd64_setcc(code, CC_NE, amd64_gpr(RAX));
+        amd64_movzx(code, 4, RAX, 1, amd64_gpr(RAX));
+        store_integer(code, b->opcode == BC_MAKE_INT_BOOL ? b->size : 1, place(code, scope, b->operands[0].reg, to_memory, RDX), RAX);
+        return true;
+    }
+    case BC_CAST_INT_TO_FLOAT: {
+        u32 source_size = (u32)b->operands[2].constant;
+        if (!is_integer_size(source_size) || (b->size != 4 && b->size != 8)) break;
+        load_integer(code, source_size, RAX, place(code, scope, b->operands[1].reg, from_memory, RCX), is_signed);
+        if (source_size == 8 && !is_signed) unsigned_to_float(code, b->size);
+        else amd64_cvtsi2s(code, b->size, 0, 8, amd64_gpr(RAX));
+        store_float(code, b->size, place(code, scope, b->operands[0].reg, to_memory, RDX), 0);
+        return true;
+    }
+    case BC_CAST_FLOAT_TO_INT: {
+        u32 source_size = (u32)b->operands[2].constant;
+        if (!is_integer_size(b->size) || (source_size != 4 && source_size != 8)) break;
+        load_float(code, source_size, 0, place(code, scope, b->operands[1].reg, from_memory, RCX));
+        amd64_cvtts2si(code, source_size, 8, RAX, amd64_xmm(0));
+        store_integer(code, b->size, place(code, scope, b->operands[0].reg, to_memory, RDX), RAX);
+        return true;
+    }
+    case BC_CAST_FLOAT_TO_SMALL_FLOAT:
+    case BC_CAST_FLOAT_TO_BIG_FLOAT: {
+        u32 source_size = (u32)b->operands[2].constant;
+        load_float(code, source_size, 0, place(code, scope, b->operands[1].reg, from_memory, RCX));
+        if (source_size != b->size) amd64_cvt_float(code, b->size, 0, amd64_xmm(0));
+        store_float(code, b->size, place(code, scope, b->operands[0].reg, to_memory, RDX), 0);
+        return true;
+    }
+    case BC_CAST_FLOAT_TO_BOOL:
+    case BC_MAKE_FLOAT_BOOL: {
+        u32 source_size = b->opcode == BC_MAKE_FLOAT_BOOL ? b->size : (u32)b->operands[2].constant;
+        Register_Id source = b->opcode == BC_MAKE_FLOAT_BOOL ? b->operands[0].reg : b->operands[1].reg;
+        load_float(code, source_size, 0, place(code, scope, source, b->opcode == BC_MAKE_FLOAT_BOOL ? to_memory : from_memory, RCX));
+        float_is_not_zero(code, source_size);
+        store_integer(code, 1, place(code, scope, b->operands[0].reg, to_memory, RDX), RAX);
+        return true;
+    }
+    case BC_FLOAT_ARITHMETIC:
+    case BC_FLOAT_ARITHMETIC_CONSTANT: {
+        if (b->size != 4 && b->size != 8) break;
+        Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RDX);
+        if (b->opcode == BC_FLOAT_ARITHMETIC) load_float(code, b->size, 1, amd64_get_memory(scope, b->operands[2].reg));
+        else load_float_constant(code, b->size, 1, b->operands[2].real);
+        load_float(code, b->size, 0, d);
+        if (!float_operation(code, b->operands[1].op, b->size)) break;
+        store_float(code, b->size, d, 0);
+        return true;
+    }
+    case BC_FLOAT_COMPARE:
+    case BC_FLOAT_COMPARE_TO_CONSTANT:
+    case BC_FLOAT_COMPARE_TO_ZERO: {
+        if (b->size != 4 && b->size != 8) break;
+        if (b->opcode == BC_FLOAT_COMPARE) load_float(code, b->size, 1, amd64_get_memory(scope, b->operands[1].reg));
+        else if (b->opcode == BC_FLOAT_COMPARE_TO_CONSTANT) load_float_constant(code, b->size, 1, b->operands[1].real);
+        else amd64_xorps(code, 1, 1);
+        load_float(code, b->size, 0, place(code, scope, b->operands[0].reg, to_memory, RDX));
+        amd64_ucomis(code, b->size, 0, amd64_xmm(1));
+        return true;
+    }
+    case BC_TAKE_ADDRESS: {
+        Amd64_Operand s = amd64_get_memory(scope, b->operands[1].reg);
+        if (s.kind != AMD64_OPERAND_MEMORY) break;
+        amd64_lea(code, RAX, s);
+        store_integer(code, 8, place(code, scope, b->operands[0].reg, to_memory, RDX), RAX);
+        return true;
+    }
+    case BC_CALCULATE_ADDRESS:
+    case BC_CALCULATE_ADDRESS_CONSTANT: {
+        bool constant = b->opcode == BC_CALCULATE_ADDRESS_CONSTANT;
+        calculate_address(code, amd64_get_memory(scope, b->operands[1].reg),
+                          constant ? Amd64_Operand{} : amd64_get_memory(scope, b->operands[2].reg), constant,
+                          b->operands[2].constant, b->operands[3].constant);
+        store_integer(code, 8, place(code, scope, b->operands[0].reg, to_memory, RDX), RCX);
+        return true;
+    }
+    case BC_MEMORY_DEREFERENCE:
+    case BC_MEMORY_DEREFERENCE_CONSTANT: {
+        bool constant = b->opcode == BC_MEMORY_DEREFERENCE_CONSTANT;
+        calculate_address(code, amd64_get_memory(scope, b->operands[1].reg),
+                          constant ? Amd64_Operand{} : amd64_get_memory(scope, b->operands[2].reg), constant,
+                          b->operands[2].constant, b->operands[3].constant);
+        Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RDX);
+        Amd64_Operand s = amd64_make_non_sib_memory_operand(RCX, 0);
+        if (d.kind == AMD64_OPERAND_FLOAT) load_float(code, b->size == 4 ? 4 : 8, d.reg, s);
+        else if (d.kind == AMD64_OPERAND_INTEGER && !is_integer_size(b->size)) break;
+        else amd64_copy_data(code, d, s, b->size);
         return true;
     }
     case BC_STORE_CMP_RESULT: {
