@@ -236,6 +236,27 @@ TEST(Amd64Translation, FloatsCastsAndAddresses) {
     big->operands[1].constant = 0xFFFFFFFFFFFFF800ull;
     two(&b, BC_CAST_INT_TO_FLOAT, 8, 0, g_unsigned, n, 8);
     two(&b, BC_CAST_FLOAT_TO_BOOL, 1, 0, g_bool, g_zero, 4);
+    // memcmp of array[0..2) against array[2..4): differ; then of 0 bytes: equal
+    Register_Id first = b.machine(R11), second = b.machine(R10), count = b.machine(R9);
+    two(&b, BC_TAKE_ADDRESS, 8, 0, first, g_array);
+    Bytecode_Instruction *sa = two(&b, BC_CALCULATE_ADDRESS_CONSTANT, 8, 0, second, first, 2);
+    sa->operands[3].constant = 4;
+    Bytecode_Instruction *cn = b.add(BC_COPY_CONSTANT, 8);
+    cn->operands[0].reg = count;
+    cn->operands[1].constant = 8;
+    Bytecode_Instruction *mc = two(&b, BC_MEMCMP, 0, 0, first, second);
+    mc->operands[2].reg = count;
+    Bytecode_Instruction *r1 = b.add(BC_STORE_CMP_RESULT, 1);
+    r1->operands[0].reg = b.global(57, 1);
+    r1->operands[1].op = OP_EQUAL;
+    cn = b.add(BC_COPY_CONSTANT, 8);
+    cn->operands[0].reg = count;
+    cn->operands[1].constant = 0;
+    mc = two(&b, BC_MEMCMP, 0, 0, first, second);
+    mc->operands[2].reg = count;
+    r1 = b.add(BC_STORE_CMP_RESULT, 1);
+    r1->operands[0].reg = b.global(58, 1);
+    r1->operands[1].op = OP_EQUAL;
     b.add(BC_POP_STACK_FRAME)->operands[0].reference = &b.scope;
     b.add(BC_RETURN);
     u8 initial[64] = {};
@@ -256,17 +277,53 @@ TEST(Amd64Translation, FloatsCastsAndAddresses) {
     memcpy(&f, g + 48, 8);
     EXPECT_EQ(f, (f64)0xFFFFFFFFFFFFF800ull);
     EXPECT_EQ(g[56], 0);
+    EXPECT_EQ(g[57], 0);
+    EXPECT_EQ(g[58], 1);
+}
+
+// The driver's last step: an #events block written as custom.8b, loaded back
+// from the file and run, reaching the dispatcher.
+TEST(Amd64Translation, ProgramWrittenLoadedAndRun) {
+    Builder b;
+    Temp_Dir dir;
+    b.add(BC_RETURN); // something before the entry, so its position matters
+    u64 entry = b.here();
+    Bytecode_Instruction *push = b.add(BC_PUSH_STACK_FRAME, 16);
+    push->operands[0].reference = &b.scope;
+    Register_Id block = b.frame(0, 16);
+    b.add(BC_SET_TO_ZERO, 16)->operands[0].reg = block; // an empty String
+    Bytecode_Instruction *call = b.add(BC_FOREIGN_CALL, 0, BC_FLAG_PASSES_ARGUMENTS);
+    call->operands[0].constant = 95;
+    call->operands[1].reg = block;
+    b.add(BC_POP_STACK_FRAME)->operands[0].reference = &b.scope;
+    b.add(BC_RETURN);
+    std::string path = dir.file("custom.8b");
+    String image_path = make_string(path.data(), (s64)path.size());
+    const u64 entries[3] = {0, entry, 0};
+    ASSERT_TRUE(amd64_output_program(&b.bytecode, entries, IMAGE_ENTRY_EVENTS, EDITOR_VERSION, image_path, S("custom.8")));
+    EXPECT_TRUE(image_cache_is_usable(image_path, EDITOR_VERSION));
+    Loaded_Image image = {};
+    ASSERT_TRUE(image_load_file(image_path, &image));
+    image_relocate(&image, (void *)test_dispatcher);
+    EXPECT_EQ(get_on_load_block_entry_point(image.header), nullptr);
+    void *events = get_events_block_entry_point(image.header);
+    ASSERT_NE(events, nullptr);
+    EXPECT_EQ((u8 *)events - ((u8 *)image.header + image.header->code_offset), 1); // after the one-byte ret
+    execution_set_code_range((u8 *)image.header + image.header->code_offset, image.header->code_size);
+    Execution_Fault fault;
+    EXPECT_TRUE(amd64_execute_guarded(events, nullptr, 1000000, &fault)) << execution_fault_message(&fault).data;
+    image_unload(&image);
 }
 
 TEST(Amd64Translation, UntranslatedOpcodesAreNamed) {
     Builder b;
-    b.add(BC_MEMCMP, 8);
+    b.add(BC_INVALID_31, 8);
     Amd64_Code code;
     amd64_code_init(&code);
     u64 entries[3] = {};
     u32 failed = 0;
     EXPECT_FALSE(amd64_translate_bytecode(&b.bytecode, &code, entries, &failed));
-    EXPECT_EQ(failed, (u32)BC_MEMCMP);
+    EXPECT_EQ(failed, (u32)BC_INVALID_31);
     amd64_code_free(&code);
 }
 

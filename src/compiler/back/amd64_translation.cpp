@@ -488,6 +488,35 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
         else amd64_copy_data(code, d, s, b->size);
         return true;
     }
+    case BC_MEMCMP:
+    case BC_COMPARE_MEMORY_TO_CONSTANT: {
+        // repe cmpsb over [rsi] and [rdi]; zero bytes leave the zero flag
+        // that the xor set, so empty blocks compare equal.
+        amd64_mov(code, 8, amd64_gpr(RSI), amd64_get_memory(scope, b->operands[0].reg));
+        if (b->opcode == BC_MEMCMP) {
+            amd64_mov(code, 8, amd64_gpr(RDI), amd64_get_memory(scope, b->operands[1].reg));
+            amd64_mov(code, 8, amd64_gpr(RCX), amd64_get_memory(scope, b->operands[2].reg));
+        } else {
+            Amd64_Operand constant = amd64_get_memory(scope, b->operands[1].reg);
+            if (constant.kind != AMD64_OPERAND_MEMORY) break;
+            amd64_lea(code, RDI, constant);
+            amd64_mov_immediate(code, 8, amd64_gpr(RCX), b->size);
+        }
+        amd64_alu(code, ALU_XOR, 4, amd64_gpr(RAX), amd64_gpr(RAX));
+        const u8 repe_cmpsb[] = {0xF3, 0xA6}; // F3 A6: repe cmpsb
+        dynamic_array_append_bytes(&code->bytes, repe_cmpsb, 2);
+        return true;
+    }
+    case BC_COPY_SUB_PROGRAM_ADDRESS: {
+        Amd64_Instruction lea = amd64_instruction(0x8D); // REX.W 8D /r: lea rax, [rip + rel32] to the callee
+        lea.rex_w = true;
+        lea.has_modrm = true;
+        lea.reg = RAX;
+        lea.rm = amd64_make_rip_memory_operand(0, AMD64_DATA_NONE);
+        add_jump(t, amd64_insert_instruction(code, &lea), position + b->operands[2].target);
+        store_integer(code, 8, place(code, scope, b->operands[0].reg, to_memory, RDX), RAX);
+        return true;
+    }
     case BC_STORE_CMP_RESULT: {
         Amd64_Condition c;
         if (!comparison_condition(b->operands[1].op, is_signed, &c)) break;

@@ -24,3 +24,9 @@ bool amd64_translate_bytecode(Dynamic_Array *bytecode, Amd64_Code *code, u64 ent
 // frame, [rbp + offset] in the sub-program's own argument block, or
 // [rip + offset] in a data section (following views).
 Amd64_Operand amd64_get_memory(Scope *scope, Register_Id id);
+
+// Translates the program's bytecode and writes the image to `image_path`
+// with the compiler's data sections, relocations and loaded files.
+// entry_positions: bytecode positions of #on_load, #events, #syntax.
+bool amd64_output_program(Dynamic_Array *bytecode, const u64 entry_positions[3], u8 entry_flags, u32 version,
+                          String image_path, String source_path);
