@@ -2,6 +2,7 @@
 // machine registers, the frame and global data, executed in-process.
 #include "compiler/back/amd64_translation.h"
 #include "compiler/back/execution.h"
+#include "compiler/back/execution_run.h"
 #include "compiler/back/image.h"
 #include "compiler/back/ir.h"
 #include "compiler/front/tokens.h"
@@ -313,6 +314,91 @@ TEST(Amd64Translation, ProgramWrittenLoadedAndRun) {
     Execution_Fault fault;
     EXPECT_TRUE(amd64_execute_guarded(events, nullptr, 1000000, &fault)) << execution_fault_message(&fault).data;
     image_unload(&image);
+}
+
+// Runs #on_load = log(text); int_to_string(1234567) logged; then `fault`
+// (if any) through execution_run_image, as tarnoc --run does.
+void build_logging_program(Builder *b, bool fault) {
+    Register_Id block = b->frame(0, 24);
+    Register_Id text = b->global(0, 16);
+    Bytecode_Instruction *push = b->add(BC_PUSH_STACK_FRAME, 32);
+    push->operands[0].reference = &b->scope;
+    Bytecode_Instruction *copy = b->add(BC_COPY, 16);
+    copy->operands[0].reg = block;
+    copy->operands[1].reg = text;
+    Bytecode_Instruction *call = b->add(BC_FOREIGN_CALL, 0, BC_FLAG_PASSES_ARGUMENTS);
+    call->operands[0].constant = 95;
+    call->operands[1].reg = block;
+    Bytecode_Instruction *n = b->add(BC_COPY_CONSTANT, 8);
+    n->operands[0].reg = block;
+    n->operands[1].constant = 1234567;
+    call = b->add(BC_FOREIGN_CALL, 0, BC_FLAG_PASSES_ARGUMENTS);
+    call->operands[0].constant = 96;
+    call->operands[1].reg = block;
+    Register_Id result = b->frame(8, 16);
+    copy = b->add(BC_COPY, 16);
+    copy->operands[0].reg = b->frame(0, 16);
+    copy->operands[1].reg = result;
+    call = b->add(BC_FOREIGN_CALL, 0, BC_FLAG_PASSES_ARGUMENTS);
+    call->operands[0].constant = 95;
+    call->operands[1].reg = block;
+    if (fault) {
+        Register_Id zero = b->machine(R15);
+        Bytecode_Instruction *z = b->add(BC_COPY_CONSTANT, 8);
+        z->operands[0].reg = zero;
+        z->operands[1].constant = 0;
+        Bytecode_Instruction *read = b->add(BC_MEMORY_DEREFERENCE_CONSTANT, 8);
+        read->operands[0].reg = zero;
+        read->operands[1].reg = zero;
+        read->operands[3].constant = 1;
+    }
+    b->add(BC_POP_STACK_FRAME)->operands[0].reference = &b->scope;
+    b->add(BC_RETURN);
+}
+
+TEST(Amd64Translation, RunImageLikeTarnoc) {
+    for (bool fault : {false, true}) {
+        Builder b;
+        Temp_Dir dir;
+        build_logging_program(&b, fault);
+        // The logged String points into global data: a pointer the image relocates.
+        static const char text[] = "hello from #on_load";
+        u8 *globals = ir_state.global_data;
+        u64 offset = 32, count = sizeof text - 1;
+        memcpy(globals, &offset, 8);
+        memcpy(globals + 8, &count, 8);
+        memcpy(globals + 32, text, count);
+        ir_state.global_data_used = 64;
+        Relocation *r = (Relocation *)dynamic_array_add(&ir_state.global_relocations);
+        *r = {};
+        r->location = b.global(0, 16);
+        r->target = b.global(32, 32);
+        r->section = IMAGE_SECTION_GLOBAL_DATA;
+        std::string path = dir.file("custom.8b");
+        String image_path = make_string(path.data(), (s64)path.size());
+        const u64 entries[3] = {0, 0, 0};
+        ASSERT_TRUE(amd64_output_program(&b.bytecode, entries, IMAGE_ENTRY_ON_LOAD, EDITOR_VERSION, image_path, S("custom.8")));
+        FILE *out = tmpfile(), *err = tmpfile();
+        int status = execution_run_image(image_path, out, err);
+        std::string output, errors;
+        char buffer[256];
+        rewind(out);
+        while (size_t got = fread(buffer, 1, sizeof buffer, out)) output.append(buffer, got);
+        rewind(err);
+        while (size_t got = fread(buffer, 1, sizeof buffer, err)) errors.append(buffer, got);
+        fclose(out);
+        fclose(err);
+        EXPECT_EQ(output, "hello from #on_load\n1,234,567\n") << fault;
+        EXPECT_EQ(status, fault ? RUN_EXIT_FAULT : RUN_EXIT_OK);
+        if (fault) EXPECT_NE(errors.find("null address"), std::string::npos) << errors;
+        else EXPECT_EQ(errors, "");
+        ir_state.global_relocations.count = 0;
+        memset(globals, 0, 64);
+        ir_state.global_data_used = 0;
+    }
+    FILE *err = tmpfile();
+    EXPECT_EQ(execution_run_image(S("/nonexistent/custom.8b"), stdout, err), RUN_EXIT_FAULT);
+    fclose(err);
 }
 
 TEST(Amd64Translation, UntranslatedOpcodesAreNamed) {
