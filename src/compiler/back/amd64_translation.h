@@ -1,5 +1,8 @@
 // Bytecode -> AMD64: one pass over the program's bytecode array, each
 // instruction a short fixed sequence chosen by where its operands live.
+// Not yet: the multiply-by-constant shortcuts (shift, lea, imul stay plain
+// imul), negation and bitwise not, rotations, the prologue records, and
+// float remainder; these return false with the opcode named.
 #pragma once
 #include "compiler/back/amd64.h"
 #include "compiler/back/bytecode.h"
