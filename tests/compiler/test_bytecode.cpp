@@ -2,6 +2,7 @@
 // of hand-built IR (the loop and call shapes statements produce).
 #include "compiler/back/bytecode_gen.h"
 #include "compiler/back/ir.h"
+#include "compiler/back/bytecode_program.h"
 #include "compiler/front/diagnostics.h"
 #include <gtest/gtest.h>
 #include <string>
@@ -103,9 +104,7 @@ struct Lowering : ::testing::Test {
     Scope body = {};
     Code code;
     void SetUp() override {
-        static bool ready = false;
-        if (!ready) ir_init();
-        ready = true;
+        ensure_ir_ready();
         ir_reset();
         global_compiler_state.target_platform = TARGET_AMD64;
         body.flags = SCOPE_SUB_PROGRAM_ROOT | SCOPE_INSIDE_SUB_PROGRAM;

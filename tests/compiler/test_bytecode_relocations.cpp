@@ -2,6 +2,7 @@
 // addresses where the image lies.
 #include "compiler/back/relocations.h"
 #include "compiler/back/ir.h"
+#include "compiler/back/bytecode_program.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -56,9 +57,7 @@ TEST(Relocations, ApplyTurnsOffsetsIntoAddresses) {
 }
 
 TEST(Relocations, CompilerListsBecomeImageRecords) {
-    static bool ready = false;
-    if (!ready) ir_init();
-    ready = true;
+    ensure_ir_ready();
     ir_reset();
     Dynamic_Array *front = &global_compiler_state.constant_relocations;
     if (front->element_size == 0) dynamic_array_init(front, sizeof(Constant_Relocation));

@@ -10,6 +10,8 @@ struct Dump_Case {
 };
 
 static const Dump_Case DUMP_CASES[] = {
+    {"a constant array's count is its number of items", "$A: [3] u32 = [1, 2, 3];\n$N := A.count;\n$B: [] s32 = [1, 2, 3, 4];\n$M := B.count;",
+     "A : [3] u32 = [1, 2, 3]\nN : s64 = 3\nB : [] s32 = [1, 2, 3, 4]\nM : s64 = 4\n"},
     {"enum values infer and continue after an explicit one", "$E: #enum u8 = { $A; $B; $K := 10; $D; };",
      "E : enum u8\n  .A = 0\n  .B = 1\n  .K = 10\n  .D = 11\n"},
     {"flag enum doubles from one", "$F: #enum_flags u32 = { $NONE; $X; $Y; $Z; };",

@@ -1,6 +1,7 @@
 // The bytecode listing: register and instruction text, source lines, the file.
 #include "compiler/back/listing.h"
 #include "compiler/back/ir.h"
+#include "compiler/back/bytecode_program.h"
 #include "test_util.h"
 #include <gtest/gtest.h>
 #include <string>
@@ -10,9 +11,7 @@ namespace {
 struct Listing : ::testing::Test {
     Scope body = {};
     void SetUp() override {
-        static bool ready = false;
-        if (!ready) ir_init();
-        ready = true;
+        ensure_ir_ready();
         ir_reset();
         body.flags = SCOPE_SUB_PROGRAM_ROOT | SCOPE_INSIDE_SUB_PROGRAM;
     }

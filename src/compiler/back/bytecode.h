@@ -11,6 +11,13 @@
 // says the same of op[1]. Without them a register operand is the register's
 // own bytes (a machine register, a frame slot, data or an argument block).
 //
+// Where registers live after allocation (Register record, ir.h): stack
+// registers in a machine register (in_machine_register, class, number) or at
+// [rsp + offset]; a call's outgoing argument block (call data whose `call` is
+// set) at [rsp + offset] of the caller's frame; constant, type and global data
+// at their section offsets. Frame sizes are multiples of 16 and do not
+// include the registers the prologue saves (the push's masks).
+//
 // Index:
 //   [SECTION] Opcodes
 //   [SECTION] Instruction record

@@ -43,6 +43,7 @@ static void bytecode_state_init() {
     dynamic_array_init(&s->loops, sizeof(Loop_Interval), 16);
     dynamic_array_init(&s->fixups, sizeof(Jump_Fixup), 64);
     dynamic_array_init(&s->labels, sizeof(Label_Entry), 64);
+    dynamic_array_init(&s->outgoing_blocks, sizeof(Register *), 16);
     allocation_state_init(&s->allocation);
     s->initialised = true;
 }
@@ -149,6 +150,7 @@ static void walk_lifetimes(Scope *scope) {
             if (o->reg.pool == REGISTER_POOL_STACK) {
                 update_register_lifetime(o->reg.owner, o->reg, i, scope, false);
             } else if (Register *block = outgoing_block_of(o->reg)) {
+                if (block->use_count == 0) *(Register **)dynamic_array_add(&s->outgoing_blocks) = block;
                 note_use(block, i->sequence);
             }
         }
@@ -208,12 +210,8 @@ static void allocate_scope_registers(Scope *owner) {
         if (r->kind != REGISTER_KIND_STACK || r->use_count == 0) continue;
         add_allocation(r, r->hints);
     }
-    for (u32 i = 0; i < ir_state.call_registers.count; i++) {
-        Register *r = dynamic_array_at<Register>(&ir_state.call_registers, i);
-        if (r->call && r->use_count && r->call->scope && get_register_owner_scope(r->call->scope) == owner) {
-            add_allocation(r, HINT_MEMORY);
-        }
-    }
+    // Pointers into call_registers: it does not grow while bytecode is made.
+    for (u32 i = 0; i < s->outgoing_blocks.count; i++) add_allocation(*dynamic_array_at<Register *>(&s->outgoing_blocks, i), HINT_MEMORY);
     stretch_lives_over_loops(s->sequence);
     allocation_state_reset(&s->allocation, global_compiler_state.target_platform == TARGET_AMD64);
     allocate_registers(&s->allocation, (Register_Allocation *)s->allocations.data, s->allocations.count,
@@ -518,12 +516,21 @@ static void emit_frame_exit(Emitter *e, IR_Instruction *i) {
     emit(e, BC_RETURN, i);
 }
 
+// Where a frame opens, for the listing: the entry directive or the sub-program's name.
+static Token *frame_location(Scope *owner) {
+    for (u32 k = 0; k < 3; k++) {
+        if (global_compiler_state.entry_point_scopes[k] == owner) return global_compiler_state.entry_points[k];
+    }
+    return owner->sub_program ? owner->sub_program->name_token : nullptr;
+}
+
 static bool emit_scope(Emitter *e, Scope *scope) {
     for (IR_Instruction *i = scope->first_instruction; i; i = i->next) {
         const IR_Operand *o = i->operands;
         switch (i->kind) {
         case IR_FRAME_START: {
             Bytecode_Instruction *b = emit(e, BC_PUSH_STACK_FRAME, i);
+            if (!b->first) b->first = b->last = frame_location(e->owner);
             b->operands[0].reference = e->owner;
             b->size = e->owner->frame_size;
             b->integer_mask = bytecode_state.allocation.used_integer_mask;
@@ -657,6 +664,7 @@ bool make_bytecode_for_scope(Scope *scope, bool is_sub_program, Dynamic_Array *b
     s->live_points.count = 0;
     s->loops.count = 0;
     s->fixups.count = 0;
+    s->outgoing_blocks.count = 0;
     label_map_clear();
     for (u32 i = 0; i < scope->registers.count; i++) dynamic_array_at<Register>(&scope->registers, i)->use_count = 0;
 

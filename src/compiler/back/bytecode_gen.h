@@ -23,6 +23,7 @@ struct Bytecode_State {
     Dynamic_Array loops;        // Loop_Interval: the span of each backward jump
     Dynamic_Array fixups;       // Jump_Fixup: jumps to labels not placed yet
     Dynamic_Array labels;       // Label_Entry
+    Dynamic_Array outgoing_blocks; // Register *: argument blocks of this sub-program's calls
     u32 *label_slots;           // open addressing over `labels`, capacity a power of two
     u32 label_capacity;
     Allocation label_allocation;

@@ -274,8 +274,10 @@ bool log_bc_instructions(String path, Bytecode_Instruction *instructions, u32 co
             dynamic_array_append_bytes(&out, text.data, (u32)text.count);
             dynamic_array_append_bytes(&out, "\n", 1);
         }
-        previous_file = file;
-        previous_line = source_line;
+        if (file) { // instructions without a place keep the current source line
+            previous_file = file;
+            previous_line = source_line;
+        }
         int n = instruction_text(line, sizeof line - 1, b, instructions);
         line[n++] = '\n';
         dynamic_array_append_bytes(&out, line, (u32)n);

@@ -490,6 +490,8 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
 // A call: `callee` is the value before '(' (a sub-program constant or an address).
 bool parse_call(Scope *scope, Value *callee, Token *open, Value *out);
 Scope *current_expression_scope();
+// Sets the scope conversions of run-time values emit into; returns the previous one.
+Scope *set_expression_scope(Scope *scope);
 bool parse_array_literal(Scope *scope, Identifier *type, Token *open, Value *out);
 
 bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *type, Token *equal, Token *end);

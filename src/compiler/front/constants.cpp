@@ -1,6 +1,7 @@
 // Constant values: literals, folding of unary and binary operators, the
 // conversions of constants between types, and the constant data section.
 #include "compiler/front/compiler.h"
+#include "compiler/front/code_hooks.h"
 #include "compiler/front/diagnostics.h"
 #include "core/strings.h"
 #include <math.h>
@@ -380,6 +381,15 @@ static bool is_fixed_size_array(Identifier *t) {
     return t && t->pointer_depth == 0 && (t->flags & TYPE_FIXED_SIZE_ARRAY);
 }
 
+// A run-time value takes `type`; the back end converts it when the bits change.
+static bool retype_dynamic(Value *v, Identifier *type, Token *where) {
+    if (code_generation_enabled() && (v->kind & VALUE_KIND_DYNAMIC) && v->type != type) {
+        return code_generator.cast(current_expression_scope(), v, type, where);
+    }
+    v->type = type;
+    return true;
+}
+
 bool cast_value_to_type(Value *v, Identifier *type, Token *where) {
     Compiler_State *s = &global_compiler_state;
     if (!type) return true;
@@ -389,7 +399,7 @@ bool cast_value_to_type(Value *v, Identifier *type, Token *where) {
         print_error_on_token(where, "Type '%s' is incompatible with type '%s'.", type_to_c_string(v->type), type_to_c_string(type));
         return false;
     }
-    if (!value_is_constant(v)) return check_imperfect_types_mix(type, v->type, where) && (v->type = type, true);
+    if (!value_is_constant(v)) return check_imperfect_types_mix(type, v->type, where) && retype_dynamic(v, type, where);
     Identifier *t = numeric_view(type);
     bool number_expected = t->pointer_depth == 0 && (t->flags & TYPE_NUMBER);
     if ((v->constant.kind & CONSTANT_STRING) && number_expected && !(type->flags & IDENTIFIER_STRING_TYPE)) {
@@ -440,7 +450,7 @@ bool explicit_cast_value(Value *v, Identifier *type, Token *where) {
     bool t_number = t->pointer_depth == 0 && (t->flags & TYPE_NUMBER);
     if (f_number && t_number) {
         if (value_is_constant(v)) convert_constant(v, type, true);
-        else v->type = type;
+        else return retype_dynamic(v, type, where);
         return true;
     }
     if (type_is_address(type)) {
@@ -466,8 +476,7 @@ bool explicit_cast_value(Value *v, Identifier *type, Token *where) {
                                  type_to_c_string(from), type_to_c_string(type));
             return false;
         }
-        v->type = type;
-        return true;
+        return retype_dynamic(v, type, where);
     }
     // A struct with an #as member casts as that member's value.
     if (from->pointer_depth == 0 && (from->flags & TYPE_STRUCT) && from->member_scope && t_number) {

@@ -1,6 +1,7 @@
 // Declarations: variables and constants, structs (plain and polymorphic,
 // with #union/#struct blocks, #using and #as members) and enums.
 #include "compiler/front/compiler.h"
+#include "compiler/front/code_hooks.h"
 #include "compiler/front/diagnostics.h"
 
 // [SECTION] Variables and constants
@@ -44,6 +45,9 @@ bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *typ
     }
     id->type = type;
     (void)s;
+    if (!(id->flags & (IDENTIFIER_CONSTANT | IDENTIFIER_MEMBER)) && code_generation_enabled()) {
+        return code_generator.declare_variable(scope, id, &v);
+    }
     return true;
 }
 

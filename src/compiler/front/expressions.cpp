@@ -8,6 +8,7 @@
 // expected, such a signed literal is read as the operator followed by the
 // literal without its sign, so 'x-1' means x - 1.
 #include "compiler/front/compiler.h"
+#include "compiler/front/code_hooks.h"
 #include "compiler/front/diagnostics.h"
 
 struct Cursor {
@@ -21,6 +22,15 @@ struct Expression_Context {
 };
 
 static bool parse_expression(Expression_Context *ctx, Cursor *c, u8 min_level, Identifier *expected, Value *out);
+
+// The scope the innermost expression being parsed is in: where its instructions go.
+static Scope *expression_scope;
+Scope *current_expression_scope() { return expression_scope; }
+Scope *set_expression_scope(Scope *scope) {
+    Scope *old = expression_scope;
+    expression_scope = scope;
+    return old;
+}
 
 static bool at_end(Expression_Context *ctx, Cursor *c) { return !c->t || c->t == ctx->end; }
 
@@ -43,11 +53,13 @@ static bool make_value_from_identifier(Identifier *id, Token *name, Value *out) 
         make_constant_value_from_type(out, id);
         return true;
     }
-    if ((id->flags & IDENTIFIER_BEING_RESOLVED) || (!id->type && !(id->flags & IDENTIFIER_DECLARED))) {
+    // A sub-program may be called from its own body, its signature being known.
+    bool callable = (id->constant.kind & CONSTANT_SUB_PROGRAM) && id->signature;
+    if (!callable && ((id->flags & IDENTIFIER_BEING_RESOLVED) || (!id->type && !(id->flags & IDENTIFIER_DECLARED)))) {
         print_error_on_token(name, "'%s' is not fully declared.", token_to_c_string(name));
         return false;
     }
-    if (!id->type) {
+    if (!id->type && !(id->constant.kind & CONSTANT_SUB_PROGRAM)) {
         print_error_on_token(name, "'%s' is not fully declared.", token_to_c_string(name));
         return false;
     }
@@ -59,6 +71,11 @@ static bool make_value_from_identifier(Identifier *id, Token *name, Value *out) 
         return true;
     }
     out->flags = 0; // a variable: its value is known only when the program runs
+    if (code_generation_enabled() && register_id_is_valid(id->register_id)) {
+        out->reg = id->register_id;
+        out->kind = VALUE_KIND_DYNAMIC;
+        if (id->flags & IDENTIFIER_EMBEDDED_ARRAY) out->kind |= VALUE_KIND_INDIRECT;
+    }
     return true;
 }
 
@@ -94,6 +111,27 @@ static bool constant_member_of(Identifier *structure, Identifier *m, const Const
     u32 index = member_index(structure, m);
     if (index >= c->item_count) return false;
     *out = c->items[index];
+    return true;
+}
+
+// The offset of member `m` inside `structure`, through the members #using
+// brought in from struct values; kept in `out->constant.data_offset`.
+static bool member_offset(Identifier *m, Value *out) {
+    u64 offset = 0;
+    u32 guard = 0;
+    while ((m->flags & IDENTIFIER_USING) && m->using_source && guard++ < 64) {
+        Identifier *via = m->using_source;
+        if (via->type && via->type->pointer_depth) {
+            print_error_on_token(out->last, "Members that #using brings in through a memory address cannot be read here yet.");
+            return false;
+        }
+        offset += via->offset;
+        Identifier *inner = struct_of(via->type);
+        Identifier *original = inner ? get_identifier_in_scope(inner->member_scope, m->name, m->name_length) : nullptr;
+        if (!original) return false;
+        m = original;
+    }
+    out->constant.data_offset = offset + m->offset;
     return true;
 }
 
@@ -183,7 +221,23 @@ static bool parse_member_access(Expression_Context *ctx, Value *v, Token *dot, T
             *v = result;
             return true;
         }
-        if (constant_member_of(structure, m, &v->constant, &result.constant)) result.flags |= VALUE_CONSTANT;
+        if (structure->flags & TYPE_ARRAY_STRUCT) {
+            // A constant array's items are its elements, not the struct's members.
+            if ((token_is(member, "count") || token_is(member, "allocated")) && (v->constant.kind & CONSTANT_AGGREGATE)) {
+                make_constant_value_from_integer(&result, m->type, v->constant.item_count);
+                result.first = v->first;
+                result.last = member;
+            }
+        } else if (constant_member_of(structure, m, &v->constant, &result.constant)) {
+            result.flags |= VALUE_CONSTANT;
+        }
+    }
+    if (!value_is_constant(&result) && code_generation_enabled()) {
+        if (!member_offset(m, &result)) return false;
+        if (!code_generator.member(ctx->scope, v, result.constant.data_offset ? (u32)result.constant.data_offset : 0, result.type, &result)) return false;
+        result.constant = Constant{};
+        result.first = v->first;
+        result.last = member;
     }
     *v = result;
     return true;
@@ -265,6 +319,12 @@ static bool parse_index(Expression_Context *ctx, Value *v, Token *open) {
                                  type_to_c_string(type), (unsigned long long)type->max_count, type->max_count == 1 ? "element" : "elements", s64_to_c_string(i, false));
             return false;
         }
+    }
+    if (code_generation_enabled()) {
+        if (index.flags & VALUE_UNTYPED) value_set_default_type(&index);
+        if (!code_generator.index(ctx->scope, v, &index, &result)) return false;
+        result.first = v->first;
+        result.last = open->partner;
     }
     *v = result;
     return true;
@@ -502,9 +562,13 @@ static bool parse_primary(Expression_Context *ctx, Cursor *c, Identifier *expect
     }
     if (t->kind & TOKEN_IDENTIFIER) {
         if (!outer && token_is(t, "cast")) return parse_cast(ctx, c, expected, out);
+        Token *next = t->next;
+        if (!outer && next && next != ctx->end && (next->kind & TOKEN_OPEN_PARENTHESIS) && !get_identifier(ctx->scope, t->text, t->length)) {
+            print_error_on_token(next, "There does not seem to be any sub-program named '%s' that is accessible from this scope.", token_to_c_string(t));
+            return false;
+        }
         Identifier *id = get_identifier_with_error(ctx->scope, t, outer);
         if (!id) return false;
-        Token *next = t->next;
         if (id->polymorphic && (id->flags & IDENTIFIER_IS_TYPE) && next && next != ctx->end && (next->kind & TOKEN_OPEN_PARENTHESIS)) {
             Identifier *instance = make_struct_from_polymorphic(ctx->scope, id, next);
             if (!instance) return false;
@@ -567,8 +631,13 @@ static bool parse_postfix(Expression_Context *ctx, Cursor *c, Value *v) {
             continue;
         }
         if (t->kind & TOKEN_OPEN_PARENTHESIS) {
-            print_error_on_token(t, "Sub-program calls cannot be evaluated by this version of the compiler yet.");
-            return false;
+            Value result = {};
+            if (!parse_call(ctx->scope, v, t, &result)) return false;
+            result.first = v->first;
+            result.last = t->partner;
+            *v = result;
+            advance(c);
+            continue;
         }
         if (token_is(t, "#align") && value_is_constant(v) && (v->constant.kind & CONSTANT_AGGREGATE)) {
             Token *open = t->next;
@@ -612,6 +681,7 @@ static bool apply_unary_on_value(Value *v, u64 op, Token *where) {
     Compiler_State *s = &global_compiler_state;
     Identifier *type = v->type;
     if (op == OP_ADDRESS) {
+        if (code_generation_enabled()) return code_generator.unary(expression_scope, v, op, where);
         v->type = type_to_memory_address_of_type(type, 1);
         return true;
     }
@@ -626,6 +696,7 @@ static bool apply_unary_on_value(Value *v, u64 op, Token *where) {
         return false;
     }
     if (op == OP_LOGICAL_NOT) v->type = s->type_b8;
+    if (code_generation_enabled()) return code_generator.unary(expression_scope, v, op, where);
     return true;
 }
 
@@ -746,6 +817,16 @@ static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
         }
     }
     left->flags &= ~(VALUE_CONSTANT | VALUE_UNTYPED | VALUE_EMBEDDED_ARRAY);
+    if (code_generation_enabled()) {
+        // Both sides reach the back end with the operation's type.
+        if (!(op & (OP_CMP | OP_LOGICAL_AND | OP_LOGICAL_OR)) && right->type != left->type && value_is_constant(right)) {
+            if (!cast_value_to_type(right, left->type, where)) return false;
+        }
+        Identifier *result_type = left->type;
+        if (op & (OP_CMP | OP_LOGICAL_AND | OP_LOGICAL_OR)) left->type = lt;
+        if (!code_generator.binary(expression_scope, left, op, right, where)) return false;
+        left->type = result_type;
+    }
     return true;
 }
 
@@ -776,6 +857,8 @@ static u64 peek_operator(Expression_Context *ctx, Cursor *c, u8 *priority) {
 
 static bool parse_expression(Expression_Context *ctx, Cursor *c, u8 min_level, Identifier *expected, Value *out) {
     if (!compiler_enter_nesting(c->t)) return false;
+    Scope *outer_scope = expression_scope;
+    expression_scope = ctx->scope;
     bool ok = parse_operand(ctx, c, expected, out);
     while (ok) {
         u8 priority = 0;
@@ -796,6 +879,7 @@ static bool parse_expression(Expression_Context *ctx, Cursor *c, u8 min_level, I
         if (ok) ok = combine(out, op, &right, where);
         if (ok) out->last = right.last;
     }
+    expression_scope = outer_scope;
     compiler_leave_nesting();
     return ok;
 }
@@ -852,6 +936,10 @@ bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, To
         return true;
     }
     if (!parse_simple_statement(scope, first, end, expected, out)) return false;
-    if (expected) return cast_value_to_type(out, expected, first);
-    return true;
+    if (!expected) return true;
+    Scope *outer_scope = expression_scope;
+    expression_scope = scope;
+    bool ok = cast_value_to_type(out, expected, first);
+    expression_scope = outer_scope;
+    return ok;
 }

@@ -4,6 +4,7 @@
 // order. Static #if chains and #insert of named code wait for the driver's
 // deferred-work loop.
 #include "compiler/front/compiler.h"
+#include "compiler/front/code_hooks.h"
 #include "compiler/front/diagnostics.h"
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -331,6 +332,8 @@ static Token *preparse_directive(Scope *scope, Token *t, Token *end, String dire
     return nullptr;
 }
 
+static Identifier *last_declared;
+
 static Token *preparse_declaration(Scope *scope, Token *t, Token *end) {
     Compiler_State *state = &global_compiler_state;
     bool constant = false;
@@ -400,6 +403,13 @@ static Token *preparse_declaration(Scope *scope, Token *t, Token *end) {
     }
 
     Identifier *id = get_identifier(scope, name->text, name->length);
+    // Sub-programs of one name in one scope form an overload set.
+    Identifier *overloaded = nullptr;
+    // One in an outer scope is only hidden by the inner set.
+    if (id && kind == DECLARATION_SUB_PROGRAM && id->declaration_kind == DECLARATION_SUB_PROGRAM) {
+        if (id->scope == scope) overloaded = id;
+        id = nullptr;
+    }
     if (id && (id->flags & (IDENTIFIER_DECLARED | IDENTIFIER_PRE_DECLARED))) {
         print_error_on_token(name, "'%s' is already declared.", token_to_c_string(name));
         if (id->declaration.text) print_note_on_trace(id->declaration, "This is the previous declaration.");
@@ -407,6 +417,10 @@ static Token *preparse_declaration(Scope *scope, Token *t, Token *end) {
     }
     if (!id) id = add_identifier(scope, name->text, name->length, constant ? IDENTIFIER_KIND_CONSTANT : IDENTIFIER_KIND_VARIABLE,
                                  make_trace_from_token(name));
+    if (overloaded) {
+        while (overloaded->next_overload) overloaded = overloaded->next_overload;
+        overloaded->next_overload = id;
+    }
     id->declaration_kind = kind;
     id->name_token = name;
     id->kind_token = after_colon;
@@ -423,8 +437,17 @@ static Token *preparse_declaration(Scope *scope, Token *t, Token *end) {
     id->flags |= IDENTIFIER_PRE_DECLARED;
     if (constant) id->flags |= IDENTIFIER_CONSTANT;
     id->global_order = state->globals.count;
-    *(Identifier **)dynamic_array_add(&state->globals) = id;
+    if (scope == state->global_scope) *(Identifier **)dynamic_array_add(&state->globals) = id;
+    last_declared = id;
     return after_or_end(semicolon->next, end);
+}
+
+Identifier *declare_in_scope(Scope *scope, Token *first, Token *end, Token **after) {
+    last_declared = nullptr;
+    Token *next = preparse_declaration(scope, first, end);
+    if (!next) return nullptr;
+    *after = next == RANGE_END ? end : next;
+    return last_declared;
 }
 
 bool preparse_global_scope(Scope *scope, Token *first, Token *end, String directory) {
@@ -488,6 +511,7 @@ static bool resolve_other_declaration(Scope *scope, Identifier *id) {
         return false;
     }
     id->type = type;
+    if (!(id->flags & IDENTIFIER_MEMBER) && code_generation_enabled()) return code_generator.declare_variable(scope, id, nullptr);
     return true;
 }
 

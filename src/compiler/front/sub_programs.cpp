@@ -2,6 +2,7 @@
 // statement compiler; here a sub-program is resolved to its signature, its
 // flags and, for a foreign one, the hash of its name.
 #include "compiler/front/compiler.h"
+#include "compiler/front/code_hooks.h"
 #include "compiler/front/diagnostics.h"
 #include "core/meow_hash.h"
 
@@ -274,5 +275,11 @@ bool parse_sub_program_declaration(Scope *scope, Identifier *id) {
         id->type = get_sub_program_type(signature);
     }
     (void)s;
+    // Plain bodies are compiled once, here; inlined ones at every call.
+    if (!is_import && !is_inline && !polymorphic && code_generation_enabled()) {
+        signature->parameter_scope->sub_program = id;
+        return code_generator.compile_sub_program_body(id);
+    }
+    signature->parameter_scope->sub_program = id;
     return true;
 }

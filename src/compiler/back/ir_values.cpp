@@ -1,0 +1,418 @@
+// The back end's side of the front end's Code_Generator table: variables,
+// operators, members, elements, casts and assignments made into IR.
+#include "compiler/back/statements.h"
+#include "compiler/front/diagnostics.h"
+
+// [SECTION] Variables
+
+// Copies a constant aggregate's bytes from constant data into global data,
+// carrying the pointers inside it over as global relocations.
+static void copy_constant_to_global(Register_Id destination, const Value *v, u32 size) {
+    Compiler_State *s = &global_compiler_state;
+    u8 *to = get_register_global_data(nullptr, destination);
+    u64 from = v->constant.data_offset;
+    if (!to) return;
+    memcpy(to, s->constant_data + from, size);
+    for (u32 i = 0; i < s->constant_relocations.count; i++) {
+        Constant_Relocation *r = dynamic_array_at<Constant_Relocation>(&s->constant_relocations, i);
+        if (r->at < from || r->at >= from + size) continue;
+        Register_Id target = make_constant_data_register(r->target, 1, 1);
+        add_a_relocation(nullptr, destination, r->at - from, nullptr, target, 0, false);
+    }
+}
+
+// A String constant as a 16-byte struct in constant data.
+static u64 place_string_struct(const Value *v) {
+    Compiler_State *s = &global_compiler_state;
+    u64 at = allocate_constant_data(16, 8);
+    u64 count = (u64)v->constant.string.count;
+    memcpy(s->constant_data + at + 8, &count, 8);
+    memcpy(s->constant_data + at, &v->constant.data_offset, 8);
+    *(Constant_Relocation *)dynamic_array_add(&s->constant_relocations) = Constant_Relocation{at, v->constant.data_offset};
+    return at;
+}
+
+// Makes sure a constant that is a block of bytes (struct, array, string) lives in constant data.
+static bool constant_to_data(Value *v, Token *where) {
+    if ((v->constant.kind & CONSTANT_STRING) && v->type && (v->type->flags & IDENTIFIER_STRING_TYPE)) {
+        u64 at = place_string_struct(v);
+        v->constant.kind |= CONSTANT_IN_DATA;
+        v->constant.data_offset = at;
+        return true;
+    }
+    if ((v->constant.kind & CONSTANT_AGGREGATE) && !(v->constant.kind & CONSTANT_IN_DATA)) return place_constant_in_constant_data(v, where);
+    return true;
+}
+
+static bool is_block_constant(const Value *v) {
+    return value_is_constant(v) && v->type && v->type->pointer_depth == 0 && (v->type->flags & TYPE_STRUCT);
+}
+
+static bool declare_variable(Scope *scope, Identifier *variable, Value *initial) {
+    Identifier *type = variable->type;
+    if (!type) return true;
+    Register_Id reg;
+    bool reuse = initial && (initial->kind & VALUE_KIND_TEMPORARY) && !(initial->kind & VALUE_KIND_INDIRECT) && initial->type == type &&
+                 initial->reg.pool == REGISTER_POOL_STACK;
+    if (reuse) {
+        // The temporary becomes the variable: no copy.
+        variable->register_id = initial->reg;
+        return true;
+    }
+    reg = allocate_a_register(scope, type->size, type, type->alignment ? type->alignment : 1);
+    if (!register_id_is_valid(reg)) {
+        print_error_on_token(variable->name_token, "The global data section is full.");
+        return false;
+    }
+    variable->register_id = reg;
+    Value destination;
+    make_dynamic_value_from_register(reg, type, &destination);
+    if (reg.pool == REGISTER_POOL_GLOBAL_DATA) {
+        if (!initial) return true;
+        if (!value_is_constant(initial)) {
+            print_error_on_token(initial->first, "You cannot execute instructions in global scope.");
+            return false;
+        }
+        if (is_block_constant(initial)) {
+            Value copy = *initial;
+            copy.type = type;
+            if (!constant_to_data(&copy, initial->first)) return false;
+            copy_constant_to_global(reg, &copy, type->size);
+        } else if (initial->constant.kind & CONSTANT_SUB_PROGRAM) {
+            Relocation *r = add_a_relocation(nullptr, reg, 0, nullptr, INVALID_REGISTER_ID, 0, false);
+            r->target_sub_program = initial->constant.type_value;
+        } else {
+            IR_Operand o = operand_from_value(initial);
+            memcpy(get_register_global_data(nullptr, reg), &o.bits, type->size < 8 ? type->size : 8);
+        }
+        return true;
+    }
+    if (!initial) {
+        // Members with defaults start from the struct's default value.
+        Value d = {};
+        make_default_constant_value(&d, type);
+        if (is_block_constant(&d) && (d.constant.kind & CONSTANT_AGGREGATE)) {
+            if (!constant_to_data(&d, variable->name_token)) return false;
+            instruction_copy_constant(scope, &destination, &d);
+        } else {
+            instruction_set_to_zero(scope, &destination);
+        }
+        return true;
+    }
+    Value source = *initial;
+    if (is_block_constant(&source)) {
+        source.type = type;
+        if (!constant_to_data(&source, initial->first)) return false;
+    }
+    instruction_copy_value(scope, &destination, &source);
+    return true;
+}
+
+// [SECTION] Values
+
+static bool make_value_dynamic(Scope *scope, Value *v) {
+    if (v->kind & VALUE_KIND_DYNAMIC) return true;
+    if (v->flags & VALUE_UNTYPED) value_set_default_type(v);
+    Value source = *v;
+    if (is_block_constant(&source) && !constant_to_data(&source, v->first)) return false;
+    Value d;
+    make_dynamic_value(scope, v->type, &d);
+    instruction_copy_value(scope, &d, &source);
+    d.first = v->first;
+    d.last = v->last;
+    *v = d;
+    return true;
+}
+
+// A temporary holding `v`, unless `v` is already one that may be changed.
+static Value working_copy(Scope *scope, Value *v) {
+    if ((v->kind & VALUE_KIND_TEMPORARY) && !(v->kind & VALUE_KIND_INDIRECT)) return *v;
+    Value d;
+    make_dynamic_value(scope, v->type, &d);
+    instruction_copy_value(scope, &d, v);
+    return d;
+}
+
+static u64 mirrored(u64 op) {
+    switch (op) {
+    case OP_LESS: return OP_GREATER;
+    case OP_GREATER: return OP_LESS;
+    case OP_LESS_OR_EQUAL: return OP_GREATER_OR_EQUAL;
+    case OP_GREATER_OR_EQUAL: return OP_LESS_OR_EQUAL;
+    default: return op;
+    }
+}
+
+static void to_boolean(Scope *scope, Value *v) {
+    if (v->kind & VALUE_KIND_BOOLEAN) return;
+    Value d = working_copy(scope, v);
+    instruction_make_value_boolean(scope, &d);
+    d.kind |= VALUE_KIND_BOOLEAN;
+    *v = d;
+}
+
+static bool binary(Scope *scope, Value *left, u64 op, Value *right, Token *where) {
+    Compiler_State *s = &global_compiler_state;
+    if (right->flags & VALUE_UNTYPED) value_set_default_type(right);
+    if (op & OP_CMP) {
+        Value a = *left, b = *right;
+        if (value_is_constant(&a)) {
+            Value t = a;
+            a = b;
+            b = t;
+            op = mirrored(op);
+        }
+        if (value_is_constant(&a) && !make_value_dynamic(scope, &a)) return false;
+        if (is_block_constant(&b) && !make_value_dynamic(scope, &b)) return false;
+        IR_Instruction *cmp = instruction_cmp(scope, &a, op, &b);
+        cmp->first = where;
+        Value d;
+        make_dynamic_value(scope, s->type_b8, &d);
+        IR_Instruction *store = instruction_get_cmp_result(scope, &d, op, cmp->flags & (IR_FLAG_SIGNED | IR_FLAG_REAL));
+        store->first = where;
+        d.first = left->first;
+        *left = d;
+        return true;
+    }
+    if (op & (OP_LOGICAL_AND | OP_LOGICAL_OR)) {
+        // As a value both sides are computed; conditions short-circuit (statements.cpp).
+        if (!make_value_dynamic(scope, left) || !make_value_dynamic(scope, right)) return false;
+        to_boolean(scope, left);
+        Value r = *right;
+        to_boolean(scope, &r);
+        left->type = s->type_b8;
+        r.type = s->type_b8;
+        instruction_arithmetic(scope, left, op == OP_LOGICAL_AND ? OP_AND : OP_OR, &r);
+        left->kind |= VALUE_KIND_BOOLEAN;
+        return true;
+    }
+    if (!make_value_dynamic(scope, left)) return false;
+    Value d = working_copy(scope, left);
+    Value r = *right;
+    if (type_is_address(left->type) && (op == OP_ADD || op == OP_SUBTRACT) && !type_is_address(r.type)) {
+        // Address arithmetic counts elements of the pointed-to type.
+        Identifier *pointed = type_to_memory_address_of_type(left->type->leaf_type, left->type->pointer_depth - 1);
+        u32 scale = pointed && pointed->size ? pointed->size : 1;
+        if (scale != 1) {
+            if (value_is_constant(&r)) {
+                r.constant.u *= scale;
+            } else {
+                Value scaled = working_copy(scope, &r);
+                Value k = {};
+                make_constant_value_from_integer(&k, r.type, scale);
+                instruction_arithmetic(scope, &scaled, OP_MULTIPLY, &k);
+                r = scaled;
+            }
+        }
+    }
+    IR_Instruction *in = instruction_arithmetic(scope, &d, op, &r);
+    in->first = where;
+    d.first = left->first;
+    *left = d;
+    return true;
+}
+
+static bool unary(Scope *scope, Value *v, u64 op, Token *where) {
+    Compiler_State *s = &global_compiler_state;
+    if (op == OP_ADDRESS) {
+        Identifier *type = type_to_memory_address_of_type(v->type, 1);
+        if (!(v->kind & VALUE_KIND_DYNAMIC)) {
+            print_error_on_token(where, "You cannot take the address of a constant.");
+            return false;
+        }
+        if (v->kind & VALUE_KIND_INDIRECT) {
+            // The register already holds the address.
+            v->kind &= ~(VALUE_KIND_INDIRECT | VALUE_KIND_TEMPORARY);
+            v->type = type;
+            return true;
+        }
+        clear_and_set_allocation_hints(scope, v->reg, HINT_MEMORY | HINT_STAY_ALIVE);
+        Value d;
+        make_dynamic_value(scope, type, &d);
+        instruction_take_address(scope, &d, v);
+        *v = d;
+        return true;
+    }
+    if (op == OP_INCREMENT || op == OP_DECREMENT) {
+        Value one = {};
+        make_constant_value_from_integer(&one, v->type, 1);
+        instruction_arithmetic(scope, v, op == OP_INCREMENT ? OP_ADD : OP_SUBTRACT, &one);
+        return true;
+    }
+    if (op == OP_LOGICAL_NOT) {
+        Value zero = {};
+        Value source = *v;
+        source.type = v->type == s->type_b8 ? s->type_b8 : v->type;
+        make_constant_value_from_integer(&zero, s->type_u8, 0);
+        IR_Instruction *test = allocate_an_instruction(scope, IR_COMPARE_TO_ZERO);
+        test->operands[0] = operand_from_value(&source);
+        test->num_operands = 1;
+        Value d;
+        make_dynamic_value(scope, s->type_b8, &d);
+        instruction_get_cmp_result(scope, &d, OP_EQUAL);
+        *v = d;
+        return true;
+    }
+    Value d;
+    make_dynamic_value(scope, v->type, &d);
+    if (op == OP_NOT) {
+        instruction_copy_variable(scope, &d, v);
+        Value ones = {};
+        make_constant_value_from_integer(&ones, v->type, ~0ull);
+        instruction_arithmetic(scope, &d, OP_XOR, &ones);
+    } else {
+        // Negation is 0 - v.
+        Value zero = {};
+        if (number_class_of_type(v->type) == IR_CLASS_REAL) {
+            zero.flags = VALUE_CONSTANT;
+            zero.type = v->type;
+            zero.constant.kind = CONSTANT_REAL;
+            zero.constant.f = 0.0;
+        } else {
+            make_constant_value_from_integer(&zero, v->type, 0);
+        }
+        instruction_copy_constant(scope, &d, &zero);
+        instruction_arithmetic(scope, &d, OP_SUBTRACT, v);
+    }
+    d.first = where;
+    *v = d;
+    return true;
+}
+
+// The address held by `v` (an address value), in a register.
+static Value address_of_pointer_value(Scope *scope, Value *v) {
+    if (!(v->kind & VALUE_KIND_INDIRECT) && (v->kind & VALUE_KIND_DYNAMIC)) return *v;
+    Value d;
+    make_dynamic_value(scope, v->type, &d);
+    instruction_copy_value(scope, &d, v);
+    return d;
+}
+
+// The value at (address + offset), as an indirect value of `type`.
+static void at_address(Scope *scope, Value address, u64 offset, Identifier *type, Value *out) {
+    Value a = address;
+    if (offset) {
+        Value copy;
+        make_dynamic_value(scope, address.type, &copy);
+        instruction_copy_variable(scope, &copy, &address);
+        Value k = {};
+        make_constant_value_from_integer(&k, global_compiler_state.type_u64, offset);
+        instruction_arithmetic(scope, &copy, OP_ADD, &k);
+        a = copy;
+    }
+    *out = a;
+    out->type = type;
+    out->kind = VALUE_KIND_DYNAMIC | VALUE_KIND_INDIRECT;
+}
+
+static bool member(Scope *scope, Value *base, u32 offset, Identifier *type, Value *out) {
+    Value b = *base;
+    if (value_is_constant(&b) && !make_value_dynamic(scope, &b)) return false;
+    bool through_address = b.type && b.type->pointer_depth == 1;
+    bool embedded = out && (out->flags & VALUE_EMBEDDED_ARRAY);
+    Identifier *member_type = type;
+    Value result = {};
+    if (through_address) {
+        Value a = address_of_pointer_value(scope, &b);
+        at_address(scope, a, offset, member_type, &result);
+    } else if (b.kind & VALUE_KIND_INDIRECT) {
+        Value a = b;
+        a.kind &= ~VALUE_KIND_INDIRECT;
+        at_address(scope, a, offset, member_type, &result);
+    } else {
+        Register_Id view = allocate_within_register(scope, b.reg, offset, member_type ? member_type->size : 8, member_type);
+        make_dynamic_value_from_register(view, member_type, &result);
+    }
+    if (embedded) {
+        // An embedded array reads as the address of its first element.
+        if (result.kind & VALUE_KIND_INDIRECT) {
+            result.kind &= ~VALUE_KIND_INDIRECT;
+        } else {
+            clear_and_set_allocation_hints(scope, b.reg, HINT_MEMORY | HINT_STAY_ALIVE);
+            Value d;
+            make_dynamic_value(scope, type, &d);
+            instruction_take_address(scope, &d, &result);
+            result = d;
+        }
+        result.flags |= VALUE_EMBEDDED_ARRAY;
+    }
+    result.type = type;
+    *out = result;
+    return true;
+}
+
+static bool index(Scope *scope, Value *base, Value *i, Value *out) {
+    Compiler_State *s = &global_compiler_state;
+    Identifier *element = out->type;
+    Value b = *base;
+    if (value_is_constant(&b) && !make_value_dynamic(scope, &b)) return false;
+    Value address;
+    if (b.type && b.type->pointer_depth && !(b.type->flags & TYPE_ARRAY_STRUCT)) {
+        address = address_of_pointer_value(scope, &b);
+    } else {
+        Value data = {};
+        data.flags = 0;
+        if (!member(scope, &b, 0, type_to_memory_address_of_type(element, 1), &data)) return false;
+        address = address_of_pointer_value(scope, &data);
+    }
+    Value idx = *i;
+    if (idx.flags & VALUE_UNTYPED) value_set_default_type(&idx);
+    Value d;
+    make_dynamic_value(scope, type_to_memory_address_of_type(element, 1), &d);
+    IR_Instruction *in = allocate_an_instruction(scope, IR_CALCULATE_ADDRESS);
+    in->operands[0] = operand_from_value(&d);
+    in->operands[1] = operand_from_value(&address);
+    in->operands[2] = operand_from_value(&idx);
+    in->operands[3] = operand_from_constant(element ? element->size : 1, 4, IR_CLASS_UNSIGNED);
+    in->num_operands = 4;
+    *out = d;
+    out->type = element;
+    out->kind = VALUE_KIND_DYNAMIC | VALUE_KIND_INDIRECT;
+    (void)s;
+    return true;
+}
+
+static bool cast(Scope *scope, Value *v, Identifier *type, Token *where) {
+    Identifier *from = v->type;
+    bool same_bits = from && type && from->size == type->size && number_class_of_type(from) != IR_CLASS_REAL &&
+                     number_class_of_type(type) != IR_CLASS_REAL;
+    if (same_bits || !from || number_class_of_type(type) == IR_CLASS_NONE) {
+        v->type = type;
+        return true;
+    }
+    Value d;
+    make_dynamic_value(scope, type, &d);
+    IR_Instruction *in = instruction_cast(scope, &d, v);
+    in->first = where;
+    d.first = v->first;
+    d.last = v->last;
+    *v = d;
+    return true;
+}
+
+static bool assign(Scope *scope, Value *destination, Value *source, Token *where) {
+    Value s = *source;
+    if (is_block_constant(&s)) {
+        s.type = destination->type;
+        if (!constant_to_data(&s, where)) return false;
+    }
+    IR_Instruction *in = instruction_copy_value(scope, destination, &s);
+    in->first = where;
+    return true;
+}
+
+bool emit_call(Scope *scope, Identifier *sub_program, Value *callee, Value *arguments, u32 num_arguments, Value *out, Token *where);
+
+void ir_install_code_generator() {
+    code_generator.compile_sub_program_body = compile_sub_program_body;
+    code_generator.make_instructions_in_scope = make_instructions_in_scope;
+    code_generator.declare_variable = declare_variable;
+    code_generator.make_value_dynamic = make_value_dynamic;
+    code_generator.binary = binary;
+    code_generator.unary = unary;
+    code_generator.member = member;
+    code_generator.index = index;
+    code_generator.cast = cast;
+    code_generator.assign = assign;
+    code_generator.call = emit_call;
+}

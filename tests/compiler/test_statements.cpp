@@ -1,0 +1,388 @@
+// Bodies and statements through the whole front end and the IR: each
+// statement mistake is reported where it is, and the orders that are the
+// language's contract (deferred blocks, condition folding, overload choice)
+// are checked on the instructions made.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "compiler/back/statements.h"
+#include "compiler/front/diagnostics.h"
+#include "compiler/front/dump.h"
+
+static void ensure_compiler() {
+    static bool initialised = false;
+    if (initialised) return;
+    init_memory();
+    init_compiler(S(TARNO_SOURCE_DIR "/runtime"));
+    initialised = true;
+}
+
+struct Program {
+    bool ok;
+    std::string errors;
+};
+
+// Compiles `text`; the state stays readable until end_program().
+static Program compile_program_text(const std::string &text) {
+    ensure_compiler();
+    Front_End_Options options = {};
+    options.use_text = true;
+    options.text = String{(u8 *)text.data(), (s64)text.size()};
+    Program p;
+    p.ok = compile_program(S("/virtual/main.8"), options);
+    String e = format_compile_errors();
+    p.errors.assign((const char *)e.data, (size_t)e.count);
+    return p;
+}
+
+static void end_program() {
+    free_program_state();
+    free_compiler_state();
+}
+
+// [SECTION] Messages
+
+struct Statement_Case {
+    const char *body; // inside '#on_load { ... }' on line 2
+    const char *location;
+    const char *message;
+};
+
+static const Statement_Case STATEMENT_CASES[] = {
+    {"break;", "2:1", "You cannot use this instruction outside of loops."},
+    {"continue;", "2:1", "You cannot use this instruction outside of loops."},
+    {"while 1 { break 2; }", "2:17", "There is no loop you can break from at level 2."},
+    {"return;", "2:1", "You can only use the return instruction within sub-programs."},
+    {"x := 1;\nelse {}", "3:1", "This 'else' statement does not seem to be part of an if/else statements chain."},
+    {"if {}", "2:1", "Did you forget to specify a condition for that if statement?"},
+    {"if 1", "2:1", "The compiler expected a block after this 'if' statement."},
+    {"x := 1;\nif x {} else", "3:9", "The compiler expected a block associated with this 'else' statement."},
+    {"x := 1;\nif x {} else x {}", "3:14", "else statements do not take conditions."},
+    {"while", "2:1", "while loops must always have a block of code associated with them."},
+    {"for {}", "2:1", "This for loop does not seem to have a description of something to loop on."},
+    {"for 10", "2:1", "This for loop does not seem to have an associated block to execute."},
+    {"for 0, {}", "2:6", "Is this an extraneous ','?"},
+    {"for 10 #stride 2 {}", "2:8", "Directive '#stride' is unkown or not usable here."},
+    {"for 10 #step 1, 5 {}", "2:17", "The compiler expected a comparison operator to use in the for loop here but got '5' instead."},
+    {"for 10 #step 1, + {}", "2:17", "'+' is not a valid comparison operator. Please use <, >, <=, >=, == or !=."},
+    {"for 10 -> 5 {}", "2:11", "The compiler expected an identifier but got '5' instead."},
+    {"for 10 -> i, j {}", "2:14", "This for loop does not loop on an array so you can only set a custom name for the index identifier."},
+    {"s: String;\nfor s, 4 {}", "3:8", "When looping on arrays you cannot give an upper boundary."},
+    {"$P: #struct { a: u8; };\np: P;\nfor p {}", "4:5", "You cannot loop on type 'P'."},
+    {"f: f32;\nfor f {}", "3:5", "Only integers, arrays and strings can be used here."},
+    {"switch {}", "2:1", "Did you forget to specify a value to switch on?"},
+    {"$P: #struct { a: u8; };\np: P;\nswitch p {}", "4:8", "Switch statements do not accept structs but it seems the value you want to test is a struct (type P)."},
+    {"p: @ u8;\nswitch p {}", "3:8", "Switch statement do not accept memory addresses for now."},
+    {"x := 1;\nswitch x { 1: x = 2; 1: x = 3; }", "3:22", "This value is already tested in this switch statement."},
+    {"x := 1;\nswitch x { else: x = 2; else: x = 3; }", "3:25", "This switch statement already has a default block."},
+    {"x := 1;\nswitch x { 1: x = 2; #no_break 2: x = 3; }", "3:22", "You cannot use #no_break on the last block of a switch statement."},
+    {"x := 1;\nswitch x { #no_break else: x = 2; 1: x = 3; }", "3:12", "You cannot use #no_break on a default switch block. The reason is a default block is always output at the end of a switch statement so #no_break has no effect on them."},
+    {"x := 1;\nswitch x #all_values { 1: x = 2; }", "3:10", "You indicated that all enum values should be handled but type 'u64' is not an enum."},
+    {"$E: #enum u8 = { $A; $B; };\ne: E;\nswitch e #all_values { .A: e = .B; }", "4:8", "All values from enum E must be handled in this switch statement."},
+    {"x := 1;\nswitch x { x = 2; }", "3:12", "Here is an example of a condition block inside a switch statement: 45 : say_hello();"},
+    {"x := 1;\nswitch x #foo { }", "3:10", "Directive '#foo' is not supported or cannot be used here."},
+    {"#defer", "2:1", "Expected a block of instructions to defer after the #defer directive but got '' instead."},
+    {"#assert;", "2:1", "Expected an expression to assert, e.g. #assert(45 != 2, \"Error message!\");"},
+    {"x := 1;\n#assert(x == 1);", "3:9", "It looks like you did not provide a constant condition to assess."},
+    {"#assert(1 == 2, \"no\");", "2:1", "Assertion failed!"},
+    {"#assert(1 == 1)", "2:15", "Did you forget a ';' to end this directive?"},
+    {"#insert ;", "2:1", "It seems that you do not specify a code block to insert here."},
+    {"#insert 5", "2:1", "Did you forget a ';' to end directive #insert?"},
+    {"#machine_code;", "2:1", "Did you forget to specify machine code to embed?"},
+    {"#on_load {}", "2:1", "You must be at global scope level to declare an #on_load block."},
+    {"#events {}", "2:1", "You must be at global scope level to declare an #events block."},
+    {"#syntax {}", "2:1", "You must be at global scope level to declare a syntax highlighting block."},
+    {"#load_file \"a.8\";", "2:1", "Directive #load_file must be used in global scope. This may change in future versions of the compiler."},
+    {"#what;", "2:1", "Directive '#what' is unknown or not supported here."},
+    {"x := 1;\nx = 2\n", "3:1", "It seems that a ';' is missing to end this instruction."},
+    {"debug_break", "2:1", "Did you forget a ';'?"},
+    {"while 1 { continue 2; }", "2:20", "Is this '2' extraneaous?"},
+    {"x := 1;\nif x && {}", "3:9", "The compiler expected a value after this operator."},
+    {"x := 1;\nif x && () {}", "3:9", "Did you forget to do something inside these '()'?"},
+    {"$P: #struct { a: u8; };\np: P;\nif p {}", "4:4", "You cannot use a value of type 'P' in a condition."},
+    {"$K :: 1;", "2:4", ""},
+    {"x := 1;\n3 = x;", "3:3", "You cannot reassign a value to a constant."},
+    {"f: f32;\nf %= 2;", "3:3", "Operator '%' must be used on integers."},
+    {"x := 1;\nx /= 0;", "3:3", "It looks like you are dividing by zero."},
+    {"for 3 -> i { i: u8; }", "2:14", "'i' is already declared.\n"},
+};
+
+TEST(Compiler_Statements, EachMistakeIsReportedWhereItIs) {
+    for (const Statement_Case &c : STATEMENT_CASES) {
+        if (!c.message[0]) continue;
+        std::string program = std::string("#on_load {\n") + c.body + "\n}\n";
+        Program p = compile_program_text(program);
+        EXPECT_FALSE(p.ok) << c.body;
+        std::string expected = std::string("/virtual/main.8:") + c.location + ": error: " + c.message;
+        EXPECT_EQ(p.errors.substr(0, expected.size()), expected) << c.body;
+        end_program();
+    }
+}
+
+static const Statement_Case BODY_CASES[] = {
+    {"$f: () -> u32 = { return; };", "2:19", "It appears that you are not returning a value here. Sub-program f must return a value of type u32."},
+    {"$f: () = { return 5; };", "2:19", "Sub-program f does not return anything."},
+    {"$f: () = { return }; ", "2:12", "Did you forget a ';' after the return instruction?"},
+    {"$f: () = { #assert(1 == 0, \"never\"); };", "2:12", "Assertion failed!\nin f\nnever"},
+    {"$f: (a: u8) = {};\n$f: (a: u16) = {};\n#on_load { f(1); }", "4:13", "There is more than one overload that matches this call."},
+    {"$f: (a: u8) = {};\n#on_load { g(1); }", "3:13", "There does not seem to be any sub-program named 'g' that is accessible from this scope."},
+    {"$f: (a: u8) = {};\n$f: (a: u16) = {};\n#on_load { f(\"s\", 2); }", "4:13", "No overload was found to match this call."},
+    {"$f: (a: u8) = {};\n#on_load { f(1, 2); }", "3:17", "Sub-program 'f' cannot take more than 1 argument."},
+    {"$f: (a: u8) = {};\n#on_load { f(b = 1); }", "3:14", "'b' is not a parameter of sub-program 'f'."},
+    {"$f: (a: u8, b: u8) = {};\n#on_load { f(1, a = 2); }", "3:17", "Parameter 'a' is already set in this call."},
+    {"$f: (a: u8) = {};\n#on_load { f(); }", "3:13", "Parameter 'a' has no default value and must be set."},
+    {"$f: (a: u8) = {};\n#on_load { f(a = ); }", "3:16", "Did you forget to pass a value?"},
+    {"$f: (a: u8) = {};\n#on_load { f(1,); }", "3:15", "Is this an extraneous ','?"},
+    {"#on_load { x := 1; x(); }", "2:21", "It appears that you are trying to call something that is not a sub-program."},
+    {"#on_load { u8(); }", "2:12", "'u8' is not a sub-program."},
+    {"$f: () = {};\n$g: () #no_context = { f(); };", "3:25", "It appears that the context is not available from this scope but this sub-program needs it."},
+    {"$f: () -> u32 = { return 1; };\nx := f();", "3:7", "You cannot execute instructions in global scope."},
+    {"$f: () = { #defer {} };\n#defer {}", "3:1", "Directive #defer is either unsupported or cannot be used in this context."},
+    {"$i: (a: u8) -> u8 = #inline { return b; };\n#on_load { x := i(1); }", "2:38", "'b' was not previously declared."},
+};
+
+TEST(Compiler_Statements, BodiesAndCallsReportTheirMistakes) {
+    for (const Statement_Case &c : BODY_CASES) {
+        std::string program = std::string("\n") + c.body + "\n";
+        Program p = compile_program_text(program);
+        EXPECT_FALSE(p.ok) << c.body;
+        std::string expected = std::string("/virtual/main.8:") + c.location + ": error: " + c.message;
+        EXPECT_EQ(p.errors.substr(0, expected.size()), expected) << c.body << "\n" << p.errors;
+        end_program();
+    }
+}
+
+TEST(Compiler_Statements, AnInlinedBodysMistakeNamesTheCallSite) {
+    Program p = compile_program_text("$i: () = #inline { y := z; };\n#on_load { i(); }\n");
+    ASSERT_FALSE(p.ok);
+    EXPECT_NE(p.errors.find("note: This is the call site."), std::string::npos) << p.errors;
+    end_program();
+}
+
+// [SECTION] Instruction orders
+
+// Every instruction of `scope`, nested scopes flattened in place.
+static void flatten(Scope *scope, std::vector<IR_Instruction *> *out) {
+    for (IR_Instruction *in = scope->first_instruction; in; in = in->next) {
+        if (in->kind == IR_SCOPE) flatten(in->operands[0].scope, out);
+        else out->push_back(in);
+    }
+}
+
+static std::vector<IR_Instruction *> entry_instructions() {
+    std::vector<IR_Instruction *> all;
+    Scope *s = global_compiler_state.entry_point_scopes[0];
+    if (s) flatten(s, &all);
+    return all;
+}
+
+// The constants copied into global data, in instruction order.
+static std::vector<u64> constants_stored_in_globals(const std::vector<IR_Instruction *> &all) {
+    std::vector<u64> out;
+    for (IR_Instruction *in : all) {
+        if (in->kind == IR_COPY_CONSTANT && in->operands[0].reg.pool == REGISTER_POOL_GLOBAL_DATA) out.push_back(in->operands[1].bits);
+    }
+    return out;
+}
+
+static u32 count_kind(const std::vector<IR_Instruction *> &all, u8 kind) {
+    u32 n = 0;
+    for (IR_Instruction *in : all) n += in->kind == kind;
+    return n;
+}
+
+TEST(Compiler_Statements, DeferredBlocksRunInReverseAlsoWhenBreakLeavesTwoScopes) {
+    Program p = compile_program_text(
+        "g: u32;\n#on_load {\n"
+        "  #defer { g = 1; }\n"
+        "  #defer { g = 2; }\n"
+        "  x := 1;\n"
+        "  while x { #defer { g = 3; } while x { #defer { g = 4; } #defer { g = 5; } break 2; } }\n"
+        "}\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    std::vector<IR_Instruction *> all = entry_instructions();
+    std::vector<u64> stored = constants_stored_in_globals(all);
+    // At 'break 2': 5, 4 (inner loop), 3 (outer loop); then the inner loop's
+    // normal end 5, 4 and the outer's 3; the block's own 2, 1 at its end.
+    std::vector<u64> expected = {5, 4, 3, 5, 4, 3, 2, 1};
+    EXPECT_EQ(stored, expected);
+    end_program();
+}
+
+TEST(Compiler_Statements, AnEarlyReturnRunsEveryDeferredBlockInnermostFirst) {
+    Program p = compile_program_text(
+        "g: u32;\n"
+        "$f: (a: u32) = { #defer { g = 1; } if a { #defer { g = 2; } return; } };\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    ASSERT_EQ(ir_state.sub_programs.count, 1u);
+    Identifier *f = *dynamic_array_at<Identifier *>(&ir_state.sub_programs, 0);
+    std::vector<IR_Instruction *> all;
+    flatten(f->body_scope, &all);
+    std::vector<u64> stored = constants_stored_in_globals(all);
+    std::vector<u64> expected = {2, 1, 2, 1}; // the return, then the if block's end and the body's end
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(count_kind(all, IR_RETURN), 1u);
+    EXPECT_EQ(all.back()->kind, IR_FRAME_END);
+    end_program();
+}
+
+TEST(Compiler_Statements, ConstantConditionsLeaveNoCompareOrJump) {
+    struct Case {
+        const char *condition;
+        u32 compares; // IR_COMPARE + IR_COMPARE_TO_ZERO
+        u32 conditional_jumps;
+    };
+    static const Case CASES[] = {
+        {"1 == 1", 0, 0},
+        {"1 == 2 && x > 3", 0, 0},   // folded false: the block is not placed
+        {"1 == 1 && x > 3", 1, 1},   // the constant part drops out
+        {"2 > 1 || x > 3", 0, 0},    // folded true
+        {"x > 3", 1, 1},
+        {"x > 3 && x < 9 || x == 20", 3, 3}, // (a && b) || c
+        {"x && y || x", 3, 3},
+    };
+    for (const Case &c : CASES) {
+        std::string program = std::string("g: u32;\n#on_load {\n x: u32; y: u32;\n if ") + c.condition + " { g = 7; }\n}\n";
+        Program p = compile_program_text(program);
+        ASSERT_TRUE(p.ok) << c.condition << p.errors;
+        std::vector<IR_Instruction *> all = entry_instructions();
+        EXPECT_EQ(count_kind(all, IR_COMPARE) + count_kind(all, IR_COMPARE_TO_ZERO), c.compares) << c.condition;
+        EXPECT_EQ(count_kind(all, IR_JUMP_IF), c.conditional_jumps) << c.condition;
+        end_program();
+    }
+}
+
+TEST(Compiler_Statements, OrJoinsJumpToTheBlockAndAndJoinsFallThrough) {
+    // (x > 3 && x < 9) || x == 20: the first two jump past the '||' when
+    // false; the middle one is turned into a jump to the block when true.
+    Program p = compile_program_text("g: u32;\n#on_load {\n x: u32;\n if x > 3 && x < 9 || x == 20 { g = 7; }\n}\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    std::vector<IR_Instruction *> all = entry_instructions();
+    std::vector<IR_Instruction *> jumps;
+    for (IR_Instruction *in : all) {
+        if (in->kind == IR_JUMP_IF) jumps.push_back(in);
+    }
+    ASSERT_EQ(jumps.size(), 3u);
+    EXPECT_EQ(jumps[0]->condition, IR_CONDITION_LE); // x > 3 false: try the right of '||'
+    EXPECT_EQ(jumps[1]->condition, IR_CONDITION_LT); // x < 9 true: the block
+    EXPECT_EQ(jumps[2]->condition, IR_CONDITION_NE); // x == 20 false: past the block
+    EXPECT_EQ(jumps[0]->operands[0].label, jumps[1]->next == nullptr ? nullptr : jumps[0]->operands[0].label);
+    EXPECT_NE(jumps[1]->operands[0].label, jumps[2]->operands[0].label);
+    end_program();
+}
+
+TEST(Compiler_Statements, TheInnermostScopeWithAMatchingOverloadDecides) {
+    Program p = compile_program_text(
+        "$f: (a: u8) = {};\n"
+        "$g: () = { $f: (a: u32) = {}; f(1); };\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    Identifier *g = nullptr;
+    for (u32 i = 0; i < ir_state.sub_programs.count; i++) {
+        Identifier *id = *dynamic_array_at<Identifier *>(&ir_state.sub_programs, i);
+        if (id->name_length == 1 && id->name[0] == 'g') g = id;
+    }
+    ASSERT_NE(g, nullptr);
+    std::vector<IR_Instruction *> all;
+    flatten(g->body_scope, &all);
+    IR_Instruction *call = nullptr;
+    for (IR_Instruction *in : all) {
+        if (in->kind == IR_CALL) call = in;
+    }
+    ASSERT_NE(call, nullptr);
+    EXPECT_EQ(call->operands[0].sub_program->signature->parameters[0].type, global_compiler_state.type_u32);
+    end_program();
+}
+
+TEST(Compiler_Statements, DefaultAndNamedArgumentsFillTheArgumentBlock) {
+    Program p = compile_program_text(
+        "$f: (a: u32, b: u32 = 40, c: u8 = 2) = {};\n"
+        "#on_load { f(c = 9, a = 1); }\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    std::vector<IR_Instruction *> all = entry_instructions();
+    // The three copies into the argument block, in parameter order.
+    std::vector<u64> copied;
+    for (IR_Instruction *in : all) {
+        if (in->kind == IR_COPY_CONSTANT && in->operands[0].reg.pool == REGISTER_POOL_CALL_DATA) copied.push_back(in->operands[1].bits);
+    }
+    std::vector<u64> expected = {1, 40, 9};
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(count_kind(all, IR_CALL), 1u);
+    end_program();
+}
+
+TEST(Compiler_Statements, AGlobalStringPointsAtItsBytesThroughARelocation) {
+    Program p = compile_program_text("s := \"hello\";\n#on_load { t := s; }\n");
+    ASSERT_TRUE(p.ok) << p.errors;
+    ASSERT_EQ(ir_state.global_relocations.count, 1u);
+    Relocation *r = dynamic_array_at<Relocation>(&ir_state.global_relocations, 0);
+    EXPECT_EQ(r->location_offset, 0u);
+    EXPECT_EQ(r->section, REGISTER_POOL_GLOBAL_DATA);
+    u8 *data = ir_state.global_data + get_register_offset_in_global_data(nullptr, r->location);
+    u64 count;
+    memcpy(&count, data + 8, 8);
+    EXPECT_EQ(count, 5u);
+    end_program();
+}
+
+TEST(Compiler_Statements, EveryStatementFormCompiles) {
+    Program p = compile_program_text(
+        "$add: (a: u32, b: u32 = 2) -> u32 = { return a + b; };\n"
+        "$add: (a: f32, b: f32, c: f32) -> f32 = { return a + b + c; };\n"
+        "$twice: (x: s64) -> s64 = #inline { return x * 2; };\n"
+        "g: u32 = 7;\n"
+        "$Point: #struct { x: s32; y: s32; };\n"
+        "$E: #enum u8 = { $A; $B; };\n"
+        "#on_load {\n"
+        "  x := add(1); y := add(b = 3, a = x); f := add(1.0, 2.5, 3);\n"
+        "  p: Point; p.x = 5; p.y += p.x; q := @p; q.x = 2;\n"
+        "  for 0, 10 -> i { if i == 3 { continue; } else if i > 7 && i != 9 || x == 2 { break; } else { g += 1; } }\n"
+        "  for 10, 0 #step 2 { g -= 1; }\n"
+        "  while x < 100 { x += 1; #defer { g += 2; } }\n"
+        "  switch x { 1: g = 3; #no_break 2, 3 { g = 4; } else: g = 5; }\n"
+        "  e := E.A; switch e #all_values { .A: g = 1; .B: g = 2; }\n"
+        "  arr: [4] u8; arr[2] = 3; for arr -> v, k { g += v; } for @arr { it[0] = 1; }\n"
+        "  s := \"abc\"; for s { g += it; }\n"
+        "  z := twice(5); w := -z; n := !x; m := ~x; c := cast(x, u8); d := cast(f, s32);\n"
+        "  { inner := 1; }\n"
+        "  #if COMPILER_TARGET_OS == .LINUX { g = 9; } else { g = 8; }\n"
+        "  #insert #code { g = 10; };\n"
+        "  debug_break;\n"
+        "  #assert(1 + 1 == 2, \"math\");\n"
+        "}\n"
+        "#events { g = 1; }\n"
+        "#syntax { g = 2; }\n");
+    EXPECT_TRUE(p.ok) << p.errors;
+    for (u32 i = 0; i < 3; i++) {
+        Scope *s = global_compiler_state.entry_point_scopes[i];
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->first_instruction->kind, IR_FRAME_START);
+        EXPECT_EQ(s->last_instruction->kind, IR_FRAME_END);
+    }
+    end_program();
+}
+
+// [SECTION] The language reference
+
+// Every ```8 block of docs/language.md is a whole program that compiles.
+TEST(Compiler_Statements, EveryExampleOfTheLanguageReferenceCompiles) {
+    FILE *f = fopen(TARNO_SOURCE_DIR "/docs/language.md", "rb");
+    ASSERT_NE(f, nullptr);
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    fclose(f);
+    u32 examples = 0;
+    for (size_t at = text.find("```8\n"); at != std::string::npos; at = text.find("```8\n", at)) {
+        size_t start = at + 5;
+        size_t stop = text.find("```", start);
+        ASSERT_NE(stop, std::string::npos);
+        std::string example = text.substr(start, stop - start);
+        Program p = compile_program_text(example);
+        EXPECT_TRUE(p.ok) << example << "\n" << p.errors;
+        end_program();
+        examples++;
+        at = stop + 3;
+    }
+    EXPECT_GE(examples, 10u);
+}
