@@ -4,6 +4,7 @@
 #include "compiler/back/execution_run.h"
 #include "compiler/back/execution.h"
 #include "compiler/back/image.h"
+#include "core/meow_hash.h"
 #include "core/strings.h"
 #include <stdio.h>
 
@@ -52,4 +53,12 @@ int execution_run_image(String path, FILE *output, FILE *errors) {
     fflush(output);
     image_unload(&image);
     return status;
+}
+
+const u64 *execution_run_foreign_hashes(u32 *count) {
+    static u64 hashes[96];
+    hashes[FOREIGN_ROUTINE_LOG - 1] = meow_hash_u64(S("log"));
+    hashes[FOREIGN_ROUTINE_INT_TO_STRING - 1] = meow_hash_u64(S("int_to_string"));
+    *count = 96;
+    return hashes;
 }

@@ -12,3 +12,6 @@ int execution_run_image(String path, FILE *output, FILE *errors);
 // What generated code calls instead of the editor's handle_foreign_call:
 // `log` and `int_to_string`; every other routine does nothing.
 void execution_run_dispatcher(u8 *block, u64 id);
+// Name hashes for bytecode_set_foreign_routines in the editor's table
+// order, with only the two routines above known (ids 95 and 96).
+const u64 *execution_run_foreign_hashes(u32 *count);
