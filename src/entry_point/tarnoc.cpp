@@ -1,12 +1,16 @@
 // tarnoc: the compiler's command-line driver. Runs the same compiler the
 // editor runs and prints its reports the way the compile-errors tab reads.
+#include "compiler/back/amd64_translation.h"
 #include "compiler/back/bytecode_program.h"
+#include "compiler/back/execution_run.h"
 #include "compiler/back/listing.h"
 #include "compiler/back/statements.h"
 #include "compiler/front/compiler.h"
 #include "compiler/front/diagnostics.h"
 #include "compiler/front/dump.h"
+#include "core/log.h"
 #include "core/memory.h"
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -17,6 +21,9 @@ static const char USAGE[] =
     "  --check          only resolve every global declaration of MAIN.8 and the files it loads\n"
     "  --dump-globals   with --check: print every global declaration\n"
     "  --listing FILE   write the bytecode listing, source lines interleaved, to FILE\n"
+    "  -o IMAGE         write the compiled AMD64 image to IMAGE\n"
+    "  --run            load the image as the editor does and run #on_load; log lines go to stdout\n"
+    "                   (exit status 3 when the program faults)\n"
     "Without --check the whole program is compiled to bytecode.\n";
 
 static int usage(const char *problem) {
@@ -40,7 +47,8 @@ int main(int argc, char **argv) {
     const char *root = nullptr;
     const char *main_file = nullptr;
     const char *listing = nullptr;
-    bool check = false, dump = false;
+    const char *image = nullptr;
+    bool check = false, dump = false, run = false;
     for (int i = 1; i < argc; i++) {
         const char *a = argv[i];
         if (strcmp(a, "--root") == 0) {
@@ -49,6 +57,11 @@ int main(int argc, char **argv) {
         } else if (strcmp(a, "--listing") == 0) {
             if (i + 1 >= argc) return usage("--listing needs a file");
             listing = argv[++i];
+        } else if (strcmp(a, "-o") == 0) {
+            if (i + 1 >= argc) return usage("-o needs a file");
+            image = argv[++i];
+        } else if (strcmp(a, "--run") == 0) {
+            run = true;
         } else if (strcmp(a, "--check") == 0) {
             check = true;
         } else if (strcmp(a, "--dump-globals") == 0) {
@@ -67,6 +80,7 @@ int main(int argc, char **argv) {
     if (!main_file) return usage("no main file given");
     if (dump && !check) return usage("--dump-globals needs --check");
     if (listing && check) return usage("--listing needs the bytecode, which --check does not make");
+    if ((image || run) && check) return usage("-o and --run need the whole program, which --check does not compile");
 
     init_memory();
     init_compiler(root ? S(root) : executable_directory());
@@ -74,8 +88,23 @@ int main(int argc, char **argv) {
     options.check = check;
     bool ok;
     Bytecode_Program program = {};
+    u32 num_hashes;
+    const u64 *hashes = execution_run_foreign_hashes(&num_hashes);
+    bytecode_set_foreign_routines(hashes, num_hashes);
     if (check) ok = compile_program(S(main_file), options);
     else ok = compile_to_bytecode(S(main_file), options, &program);
+    // --run without -o goes through a private temporary image.
+    char temporary[] = "/tmp/tarnoc-XXXXXX";
+    if (ok && run && !image) {
+        int fd = mkstemp(temporary);
+        if (fd < 0) {
+            fprintf(stderr, "tarnoc: cannot make a temporary image file\n");
+            return 1;
+        }
+        close(fd);
+        image = temporary;
+    }
+    if (ok && image) ok = amd64_output_program(&bytecode_state.instructions, program.entry_positions, program.entry_flags, EDITOR_VERSION, S(image), S(main_file));
     String errors = format_compile_errors();
     fwrite(errors.data, 1, (size_t)errors.count, stderr);
     if (ok && dump) {
@@ -88,5 +117,11 @@ int main(int argc, char **argv) {
     }
     free_program_state();
     free_compiler_state();
-    return ok ? 0 : 1;
+    if (!ok) return 1;
+    if (run) {
+        int status = execution_run_image(S(image), stdout, stderr);
+        if (image == temporary) unlink(temporary);
+        return status;
+    }
+    return 0;
 }
