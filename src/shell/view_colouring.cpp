@@ -5,31 +5,7 @@
 #include "text/tokeniser.h"
 #include "text/lines.h"
 
-void view_colour_range(File *file, u64 start, u64 end) {
-    if (start != file->syntax_info.start || end != file->syntax_info.end) file_set_flags(file, FILE_NEEDS_COLOURING);
-    if (!file_has_flags(file, FILE_NEEDS_COLOURING)) return;
-    file->palette.count = 0;
-    file->colour_chunks.count = 0;
-    if (!file_has_flags(file, FILE_NEVER_COLOURED)) {
-        u32 depth;
-        u16 literal;
-        editor_compute_syntax_state(file, start, &depth, &literal);
-        file->syntax_info.start = start;
-        file->syntax_info.end = end;
-        file->syntax_info.comment_depth = depth;
-        file->syntax_info.literal_state = literal;
-        File *previous = custom_layer_execution_file;
-        custom_layer_execution_file = file;
-        text_hooks.run_syntax_block(file);
-        custom_layer_execution_file = previous;
-    } else {
-        file->syntax_info.start = start;
-        file->syntax_info.end = end;
-    }
-    file->changed_low = ~0ull;
-    file->changed_high = 0;
-    file_clear_flags(file, FILE_NEEDS_COLOURING);
-}
+void view_colour_range(File *file, u64 start, u64 end) { editor_colour_range(file, start, end); }
 
 // Built-in colours: quiet enough for the default dark background.
 static const Colour COLOUR_NUMBER = {0.95f, 0.65f, 0.35f, 1};

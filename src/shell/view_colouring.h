@@ -7,7 +7,8 @@
 
 struct File;
 
-// Re-colours when [start, end) differs from the last pass or the text changed.
+// The text core's colouring pass over [start, end), for code that cannot see
+// the text core's colour type next to the renderer's.
 void view_colour_range(File *file, u64 start, u64 end);
 // Colours [start, end) by token kind through the file's palette and chunks.
 void colour_by_tokens(File *file, u64 start, u64 end);

@@ -174,6 +174,10 @@ void editor_colour_visible_lines(File *file, u64 first_line, u64 last_line) {
     u64 start = get_offset_at_line(text, length, first_line);
     // Counted on from `start`, so a big file is scanned once, not twice.
     u64 end = start + get_offset_at_line(text + start, length - start, last_line - first_line + 2 + COLOURING_MARGIN_LINES);
+    editor_colour_range(file, start, end);
+}
+
+void editor_colour_range(File *file, u64 start, u64 end) {
     if (start != file->syntax_info.start || end != file->syntax_info.end) file_set_flags(file, FILE_NEEDS_COLOURING);
     if (!file_has_flags(file, FILE_NEEDS_COLOURING)) return;
     file->palette.count = 0;
@@ -192,6 +196,9 @@ void editor_colour_visible_lines(File *file, u64 first_line, u64 last_line) {
             text_hooks.run_syntax_block(file);
             custom_layer_execution_file = previous;
         }
+    } else {
+        file->syntax_info.start = start;
+        file->syntax_info.end = end;
     }
     file->changed_low = ~0ull;
     file->changed_high = 0;

@@ -46,3 +46,6 @@ void editor_get_syntax_highlighting_info(File *file, u64 *out_start, u64 *out_en
 
 // The pass the view runs when it draws lines [first_line, last_line].
 void editor_colour_visible_lines(File *file, u64 first_line, u64 last_line);
+// The same pass over a byte range: re-runs the #syntax block only when the
+// range moved or the text changed inside it.
+void editor_colour_range(File *file, u64 start, u64 end);

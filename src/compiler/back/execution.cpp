@@ -77,10 +77,10 @@ static struct sigaction previous_actions[ARRAY_COUNT(GUARDED_SIGNALS)];
 static bool handlers_installed;
 
 static void arm_timer(u64 microseconds) {
-    itimerspec spec = {};
-    spec.it_value.tv_sec = (time_t)(microseconds / 1000000);
-    spec.it_value.tv_nsec = (long)(microseconds % 1000000) * 1000;
-    timer_settime(guard.timer, 0, &spec, nullptr);
+    itimerspec limit = {};
+    limit.it_value.tv_sec = (time_t)(microseconds / 1000000);
+    limit.it_value.tv_nsec = (long)(microseconds % 1000000) * 1000;
+    timer_settime(guard.timer, 0, &limit, nullptr);
 }
 
 static void restore_previous(int signal) {
