@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Front-end throughput on a generated program of 200,000+ lines of
 # declarations (folded constants, enums, structs), against tcc -c on the
-# equivalent C file in the same run. Usage: bench/compiler.sh [BUILD_DIR]
+# equivalent C file in the same run; then a program of sub-program bodies
+# compiled through bytecode, against tcc -c on the same program in C, with
+# tarnoc's peak memory per source line. Usage: bench/compiler.sh [BUILD_DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-python3 - "$work" <<'PY'
+/usr/bin/python3 - "$work" <<'PY'
 import sys
 work = sys.argv[1]
 blocks = 17000
@@ -33,11 +35,29 @@ echo "== tokenising alone and the whole --check in-process (Google Benchmark, li
 echo "== tarnoc --check against tcc -c on the equivalent C"
 hyperfine --warmup 1 --runs 10 -N --export-json "$work/h.json" \
   "$build/bin/tarnoc --check $work/main.8" "tcc -c $work/main.c -o $work/main.o" 2>&1 | grep -v '^ *$'
-python3 - "$work/h.json" "$lines" <<'PY'
+/usr/bin/python3 - "$work/h.json" "$lines" <<'PY'
 import json, sys
 results = json.load(open(sys.argv[1]))["results"]
 lines = int(sys.argv[2])
 for r in results:
     print(f"{r['command'].split()[0].split('/')[-1]:>8}: median {r['median']*1000:.1f} ms, {lines / r['median']:,.0f} lines/s")
 print(f"ratio tarnoc/tcc (median): {results[0]['median'] / results[1]['median']:.2f}")
+PY
+
+echo
+echo "== whole programs through bytecode: sub-programs with loops, branches, switches, calls and a struct"
+/usr/bin/python3 "$root/bench/gen_program.py" "$work" 1500
+lines=$(wc -l < "$work/main.8")
+echo "== generated program: $lines lines ($(wc -l < "$work/main.c") lines of C)"
+hyperfine --warmup 1 --runs 10 -N --export-json "$work/b.json" \
+  "$build/bin/tarnoc $work/main.8" "tcc -c $work/main.c -o $work/main.o" 2>&1 | grep -v '^ *$'
+/usr/bin/time -f '%M' -o "$work/rss" "$build/bin/tarnoc" "$work/main.8"
+/usr/bin/python3 - "$work/b.json" "$lines" "$(cat "$work/rss")" <<'PY'
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+lines, rss_kb = int(sys.argv[2]), int(sys.argv[3])
+for r in results:
+    print(f"{r['command'].split()[0].split('/')[-1]:>8}: median {r['median']*1000:.1f} ms, {lines / r['median']:,.0f} lines/s")
+print(f"ratio tarnoc/tcc (median): {results[0]['median'] / results[1]['median']:.2f}")
+print(f"tarnoc peak memory: {rss_kb:,} KiB, {rss_kb * 1024 / lines:,.0f} bytes per source line")
 PY
