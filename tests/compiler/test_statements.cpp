@@ -80,6 +80,7 @@ static const Statement_Case STATEMENT_CASES[] = {
     {"x := 1;\nswitch x #all_values { 1: x = 2; }", "3:10", "You indicated that all enum values should be handled but type 'u64' is not an enum."},
     {"$E: #enum u8 = { $A; $B; };\ne: E;\nswitch e #all_values { .A: e = .B; }", "4:8", "All values from enum E must be handled in this switch statement."},
     {"x := 1;\nswitch x { x = 2; }", "3:12", "Here is an example of a condition block inside a switch statement: 45 : say_hello();"},
+    {"x := 1;\nswitch x { 1: { x = 2; } 2 }", "3:26", "Here is an example of a condition block inside a switch statement: 45 : say_hello();"},
     {"x := 1;\nswitch x #foo { }", "3:10", "Directive '#foo' is not supported or cannot be used here."},
     {"#defer", "2:1", "Expected a block of instructions to defer after the #defer directive but got '' instead."},
     {"#assert;", "2:1", "Expected an expression to assert, e.g. #assert(45 != 2, \"Error message!\");"},
@@ -277,6 +278,34 @@ TEST(Compiler_Statements, OrJoinsJumpToTheBlockAndAndJoinsFallThrough) {
     EXPECT_EQ(jumps[0]->operands[0].label, jumps[1]->next == nullptr ? nullptr : jumps[0]->operands[0].label);
     EXPECT_NE(jumps[1]->operands[0].label, jumps[2]->operands[0].label);
     end_program();
+}
+
+// Each case body is placed once, in case order with the default last, and
+// a braced body after ':' ends at its '}' whatever ';' follows later.
+TEST(Compiler_Statements, SwitchCaseBodiesInEveryForm) {
+    struct Case {
+        const char *cases;
+        std::vector<u64> stored;
+        u32 compares;
+    };
+    static const Case CASES[] = {
+        {"1: { g = 1; } 2: g = 2;", {1, 2}, 2},
+        {"1: { g = 1; g = 4; } else: { g = 3; } 2: { }", {1, 4, 3}, 2},
+        {"else: { g = 3; }", {3}, 0},
+        {"1: g = 1; 2: { g = 2; } 3 { g = 3; }", {1, 2, 3}, 3},
+        {"#no_break 1, 5: { g = 1; } 2: g = 2;", {1, 2}, 3},
+        {"1: { switch x { 5: { g = 5; } 6: g = 6; } } 2: g = 2;", {5, 6, 2}, 4},
+        {"else: g = 9; 1: { g = 1; }", {1, 9}, 1},
+    };
+    for (const Case &c : CASES) {
+        std::string program = std::string("g: u32;\n#on_load {\n x: u32;\n switch x { ") + c.cases + " }\n}\n";
+        Program p = compile_program_text(program);
+        ASSERT_TRUE(p.ok) << c.cases << "\n" << p.errors;
+        std::vector<IR_Instruction *> all = entry_instructions();
+        EXPECT_EQ(constants_stored_in_globals(all), c.stored) << c.cases;
+        EXPECT_EQ(count_kind(all, IR_COMPARE), c.compares) << c.cases;
+        end_program();
+    }
 }
 
 TEST(Compiler_Statements, TheInnermostScopeWithAMatchingOverloadDecides) {

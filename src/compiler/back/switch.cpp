@@ -11,6 +11,8 @@ constexpr u32 MAX_CASE_VALUES = 4096;
 struct Switch_Case {
     Token *first;   // the first case value ('else' for the default block)
     Token *block;   // ':' or '{'
+    Token *body_first;
+    Token *body_end;
     Token *no_break;
     bool is_default;
     IR_Instruction *label;
@@ -21,9 +23,26 @@ struct Tested_Value {
     Token *where;
 };
 
-static bool switch_block(Token *t) { return t && (((t->kind & TOKEN_OPEN_BRACE) && t->partner) || ((t->kind & TOKEN_COLON) && t->partner)); }
-
-static Token *after_block(Token *block) { return block->partner->next; }
+// A case body is '{ ... }', ': { ... }' or ': statement;'. The ':' of a
+// braced body may pair with a ';' of a later case, so the brace decides.
+static bool case_body(Token *block, Token *stop, Token **first, Token **end, Token **after) {
+    if (!block) return false;
+    Token *brace = nullptr;
+    if (block->kind & TOKEN_OPEN_BRACE) brace = block;
+    else if ((block->kind & TOKEN_COLON) && block->next && block->next != stop && (block->next->kind & TOKEN_OPEN_BRACE)) brace = block->next;
+    if (brace) {
+        if (!brace->partner) return false;
+        *first = brace->next;
+        *end = brace->partner;
+        *after = brace->partner->next;
+        return true;
+    }
+    if (!(block->kind & TOKEN_COLON) || !block->partner) return false;
+    *first = block->next;
+    *end = block->partner->next;
+    *after = block->partner->next;
+    return true;
+}
 
 bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
     Compiler_State *s = &global_compiler_state;
@@ -83,7 +102,8 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
             c = c->next;
         }
         Token *block = c != open->partner ? get_first_token_like_bounded(c, TOKEN_OPEN_BRACE | TOKEN_COLON, open->partner) : nullptr;
-        if (c == open->partner || !switch_block(block) || (block == c && !token_is(c, "else"))) {
+        Token *after = nullptr;
+        if (c == open->partner || !case_body(block, open->partner, &k->body_first, &k->body_end, &after) || (block == c && !token_is(c, "else"))) {
             print_error_on_token(c != open->partner ? c : open, "Here is an example of a condition block inside a switch statement: 45 : say_hello();");
             return false;
         }
@@ -106,7 +126,7 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
             default_index = (s32)num_cases;
         }
         num_cases++;
-        c = after_block(block);
+        c = after;
     }
     // The order the blocks are placed in: the default one last.
     u32 order[MAX_SWITCH_CASES];
@@ -179,12 +199,10 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
     for (u32 o = 0; o < n; o++) {
         Switch_Case *k = &cases[order[o]];
         place_instruction(scope, k->label);
-        Token *first = k->block->next;
-        Token *block_end = (k->block->kind & TOKEN_OPEN_BRACE) ? k->block->partner : k->block->partner->next;
         Scope *body = _add_a_scope(scope, 0);
         instruction_nested_scope(scope, body);
         if (!compiler_enter_nesting(k->block)) return false;
-        bool ok = make_instructions_in_scope(body, first, block_end, false);
+        bool ok = make_instructions_in_scope(body, k->body_first, k->body_end, false);
         compiler_leave_nesting();
         if (!ok) return false;
         if (!k->no_break && o + 1 < n) instruction_jump(scope, exit);
