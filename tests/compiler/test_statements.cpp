@@ -70,6 +70,9 @@ static const Statement_Case STATEMENT_CASES[] = {
     {"s: String;\nfor s, 4 {}", "3:8", "When looping on arrays you cannot give an upper boundary."},
     {"$P: #struct { a: u8; };\np: P;\nfor p {}", "4:5", "You cannot loop on type 'P'."},
     {"f: f32;\nfor f {}", "3:5", "Only integers, arrays and strings can be used here."},
+    {"n: u8 = 4;\nfor 300, n {}", "3:5", "The destination (type u8) is too small to contain the source (type u16)."},
+    {"n: u32 = 3;\nfor -1, n {}", "3:5", "You cannot implicitly cast from 's8' to 'u32' as information may be lost."},
+    {"f: f32;\nfor 0, f {}", "3:8", "You cannot use a real number as a source with an integer as a destination."},
     {"switch {}", "2:1", "Did you forget to specify a value to switch on?"},
     {"$P: #struct { a: u8; };\np: P;\nswitch p {}", "4:8", "Switch statements do not accept structs but it seems the value you want to test is a struct (type P)."},
     {"p: @ u8;\nswitch p {}", "3:8", "Switch statement do not accept memory addresses for now."},
@@ -304,6 +307,46 @@ TEST(Compiler_Statements, SwitchCaseBodiesInEveryForm) {
         std::vector<IR_Instruction *> all = entry_instructions();
         EXPECT_EQ(constants_stored_in_globals(all), c.stored) << c.cases;
         EXPECT_EQ(count_kind(all, IR_COMPARE), c.compares) << c.cases;
+        end_program();
+    }
+}
+
+// The index type of an integer loop: a typed start decides, an untyped
+// integer start takes a typed bound's type, otherwise the literal's default.
+TEST(Compiler_Statements, TheForLoopIndexTakesItsTypeFromTheTypedValue) {
+    struct Case {
+        const char *loop;
+        u32 size;
+        bool is_signed;
+    };
+    static const Case CASES[] = {
+        {"n: s64 = 4; for 0, n {}", 8, true},
+        {"n: s32 = 4; for 1, n {}", 4, true},
+        {"n: u8 = 4; for 2, n {}", 1, false},
+        {"n: s16 = 4; for -3, n {}", 2, true},
+        {"n: s64 = 4; for 0, n #step 2 {}", 8, true},
+        {"$N: s32 = 9; for 0, N -> i { }", 4, true},
+        {"x: s32; n: u8 = 4; for x, n {}", 4, true}, // a typed start wins
+        {"for 0, 10 {}", 8, false},
+        {"for -2, 10 {}", 8, true},
+    };
+    for (const Case &c : CASES) {
+        std::string program = std::string("#on_load {\n ") + c.loop + "\n}\n";
+        Program p = compile_program_text(program);
+        EXPECT_TRUE(p.ok) << c.loop << "\n" << p.errors;
+        if (!p.ok) {
+            end_program();
+            continue;
+        }
+        IR_Instruction *compare = nullptr, *jump = nullptr;
+        for (IR_Instruction *in : entry_instructions()) {
+            if (in->kind == IR_COMPARE && !compare) compare = in;
+            if (in->kind == IR_JUMP_IF && !jump) jump = in;
+        }
+        ASSERT_NE(compare, nullptr) << c.loop;
+        ASSERT_NE(jump, nullptr) << c.loop;
+        EXPECT_EQ(compare->operands[0].size, c.size) << c.loop;
+        EXPECT_EQ((jump->flags & IR_FLAG_SIGNED) != 0, c.is_signed) << c.loop;
         end_program();
     }
 }

@@ -487,6 +487,8 @@ String constant_to_string(const Constant *c, Identifier *type);
 const char *s64_to_c_string(s64 value, bool separators);
 
 bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, Token *end, Value *out);
+// An implicit cast whose instructions, if any, go into `scope`.
+bool cast_value_in_scope(Scope *scope, Value *v, Identifier *type, Token *where);
 // The block a static #if chain inside a struct or enum body takes (see declarations.cpp).
 Token *choose_static_if_block(Scope *scope, Token *t, Token *end, Token **chosen);
 bool parse_simple_statement(Scope *scope, Token *first, Token *end, Identifier *expected, Value *out);
