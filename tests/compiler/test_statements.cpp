@@ -468,6 +468,65 @@ TEST(Compiler_Statements, EveryStatementFormCompiles) {
     end_program();
 }
 
+// [SECTION] Memory
+
+// Bytes of the compiler arena in use: each block up to the current one.
+static u64 arena_bytes_used() {
+    u64 n = 0;
+    for (Arena_Block *b = global_compiler_state.arena.first; b; b = b->next) {
+        n += b->used;
+        if (b == global_compiler_state.arena.current) break;
+    }
+    return n;
+}
+
+static std::string many_cases_switch() {
+    std::string t = "switch g { ";
+    for (int i = 0; i < 40; i++) t += std::to_string(i) + ": g = " + std::to_string(i + 1) + "; ";
+    return t + "else: { g = 0; } }";
+}
+
+// What a call or a switch keeps after it is compiled grows with what it
+// holds, not with a fixed worst case; its scratch memory is all handed back,
+// also when it stops on a mistake.
+TEST(Compiler_Statements, CallsAndSwitchesKeepOnlyWhatTheyUse) {
+    struct Case {
+        const char *declarations;
+        std::string unit;
+        u64 bytes_per_unit; // arena growth allowed for each copy of `unit`
+        bool ok;
+    };
+    const Case CASES[] = {
+        {"$f: (a: u32, b: u32) -> u32 = { return a + b; };", "g = f(1, g);", 64, true},
+        {"$f: (a: u32, b: u32) -> u32 = { return a + b; };", "g = f(f(1, 2), f(g, b = 3));", 64, true},
+        {"$h: (a: f32, b: u8) = {};\n$h: (a: u8) = {};", "h(1.5, 1); h(2);", 64, true},
+        {"$f: (a: u32, b: u32 = 4) -> u32 = { return a + b; };\nv := f;", "g = v(1, 2);", 64, true},
+        {"$i: (a: u32) -> u32 = #inline { return a * 2; };", "g = i(g);", 512, true},
+        {"", "switch g { 1: g = 2; 2, 3: { g = 4; } else: g = 5; }", 1024, true},
+        {"", many_cases_switch(), 12288, true},
+        {"$f: (a: u32, b: u32) -> u32 = { return a + b; };", "g = f(1);", 0, false},
+        {"$f: (a: u32) -> u32 = { return a; };", "switch g { 1: g = f(2, 3); }", 0, false},
+    };
+    for (const Case &c : CASES) {
+        u64 used[2] = {};
+        const u32 copies[2] = {1, 33};
+        for (u32 k = 0; k < 2; k++) {
+            std::string program = std::string("g: u32;\n") + c.declarations + "\n#on_load {\n";
+            for (u32 i = 0; i < copies[k]; i++) program += " " + c.unit + "\n";
+            program += "}\n";
+            u64 tmp_before = tmp_get_position();
+            Program p = compile_program_text(program);
+            EXPECT_EQ(p.ok, c.ok) << c.unit << "\n" << p.errors;
+            EXPECT_EQ(tmp_get_position(), tmp_before) << c.unit;
+            used[k] = arena_bytes_used();
+            end_program();
+        }
+        if (c.ok) {
+            EXPECT_LE((used[1] - used[0]) / 32, c.bytes_per_unit) << c.unit << ": " << (used[1] - used[0]) / 32;
+        }
+    }
+}
+
 // [SECTION] The language reference
 
 // Every ```8 block of docs/language.md is a whole program that compiles.

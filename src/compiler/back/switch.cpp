@@ -44,7 +44,15 @@ static bool case_body(Token *block, Token *stop, Token **first, Token **end, Tok
     return true;
 }
 
-bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
+// Doubles a scratch array; the old copy is handed back with the rest at the end.
+static void *grow_scratch(void *old, u64 element_size, u32 *capacity) {
+    void *fresh = scratch_allocate(element_size * *capacity * 2);
+    memcpy(fresh, old, element_size * *capacity);
+    *capacity *= 2;
+    return fresh;
+}
+
+static bool compile_switch_in_scratch(Scope *scope, Token *t, Token *end, Token **next) {
     Compiler_State *s = &global_compiler_state;
     Token *value_first = t->next;
     Token *open = value_first && value_first != end ? get_first_token_like_bounded(value_first, TOKEN_OPEN_BRACE, end) : nullptr;
@@ -87,7 +95,8 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
         return false;
     }
     // The cases.
-    Switch_Case *cases = (Switch_Case *)arena_allocate(sizeof(Switch_Case) * MAX_SWITCH_CASES);
+    u32 case_capacity = 8;
+    Switch_Case *cases = (Switch_Case *)scratch_allocate(sizeof(Switch_Case) * case_capacity);
     u32 num_cases = 0;
     s32 default_index = -1;
     for (Token *c = open->next; c && c != open->partner;) {
@@ -95,6 +104,7 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
             print_error_on_token(c, "This switch statement has too many cases (the limit is %u).", MAX_SWITCH_CASES);
             return false;
         }
+        if (num_cases == case_capacity) cases = (Switch_Case *)grow_scratch(cases, sizeof(Switch_Case), &case_capacity);
         Switch_Case *k = &cases[num_cases];
         memset(k, 0, sizeof *k);
         if (token_is(c, "#no_break")) {
@@ -129,7 +139,7 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
         c = after;
     }
     // The order the blocks are placed in: the default one last.
-    u32 order[MAX_SWITCH_CASES];
+    u32 *order = (u32 *)scratch_allocate(sizeof(u32) * (num_cases ? num_cases : 1));
     u32 n = 0;
     for (u32 i = 0; i < num_cases; i++) {
         if ((s32)i != default_index) order[n++] = i;
@@ -143,7 +153,8 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
     Value tested = v;
     if (!(tested.kind & VALUE_KIND_DYNAMIC) && code_generation_enabled() && !code_generator.make_value_dynamic(scope, &tested)) return false;
     IR_Instruction *exit = make_label(scope);
-    Tested_Value *values = (Tested_Value *)arena_allocate(sizeof(Tested_Value) * MAX_CASE_VALUES);
+    u32 value_capacity = num_cases ? num_cases : 1;
+    Tested_Value *values = (Tested_Value *)scratch_allocate(sizeof(Tested_Value) * value_capacity);
     u32 num_values = 0;
     u64 flags = number_class_of_type(type) == IR_CLASS_SIGNED ? (u64)IR_FLAG_SIGNED : 0;
     for (u32 i = 0; i < num_cases; i++) {
@@ -175,6 +186,7 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
                 print_error_on_token(item, "This switch statement tests too many values (the limit is %u).", MAX_CASE_VALUES);
                 return false;
             }
+            if (num_values == value_capacity) values = (Tested_Value *)grow_scratch(values, sizeof(Tested_Value), &value_capacity);
             values[num_values++] = Tested_Value{c.constant.u, item};
             if (code_generation_enabled()) {
                 instruction_cmp(scope, &tested, OP_EQUAL, &c, flags);
@@ -210,4 +222,13 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
     place_instruction(scope, exit);
     (void)s;
     return true;
+}
+
+// The cases, their order and the tested values live only for the switch;
+// the bodies' own calls and switches take theirs above and hand them back.
+bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
+    u64 mark = tmp_get_position();
+    bool ok = compile_switch_in_scratch(scope, t, end, next);
+    tmp_set_position(mark);
+    return ok;
 }

@@ -45,6 +45,9 @@ struct Compiler_Arena {
     Arena_Block *current;
 };
 void *arena_allocate(u64 size, u64 alignment = 8);
+// Short-lived memory for one call or statement: temporary memory while it has
+// room, else the arena. Callers save tmp_get_position() and restore it after.
+void *scratch_allocate(u64 size);
 String arena_copy(String s);
 // printf-style into the arena (no size limit).
 const char *arena_format(const char *format, ...) __attribute__((format(printf, 1, 2)));
