@@ -70,6 +70,9 @@ static const Statement_Case STATEMENT_CASES[] = {
     {"s: String;\nfor s, 4 {}", "3:8", "When looping on arrays you cannot give an upper boundary."},
     {"$P: #struct { a: u8; };\np: P;\nfor p {}", "4:5", "You cannot loop on type 'P'."},
     {"f: f32;\nfor f {}", "3:5", "Only integers, arrays and strings can be used here."},
+    {"n: u8 = 4;\nfor 300, n {}", "3:5", "The destination (type u8) is too small to contain the source (type u16)."},
+    {"n: u32 = 3;\nfor -1, n {}", "3:5", "You cannot implicitly cast from 's8' to 'u32' as information may be lost."},
+    {"f: f32;\nfor 0, f {}", "3:8", "You cannot use a real number as a source with an integer as a destination."},
     {"switch {}", "2:1", "Did you forget to specify a value to switch on?"},
     {"$P: #struct { a: u8; };\np: P;\nswitch p {}", "4:8", "Switch statements do not accept structs but it seems the value you want to test is a struct (type P)."},
     {"p: @ u8;\nswitch p {}", "3:8", "Switch statement do not accept memory addresses for now."},
@@ -80,6 +83,7 @@ static const Statement_Case STATEMENT_CASES[] = {
     {"x := 1;\nswitch x #all_values { 1: x = 2; }", "3:10", "You indicated that all enum values should be handled but type 'u64' is not an enum."},
     {"$E: #enum u8 = { $A; $B; };\ne: E;\nswitch e #all_values { .A: e = .B; }", "4:8", "All values from enum E must be handled in this switch statement."},
     {"x := 1;\nswitch x { x = 2; }", "3:12", "Here is an example of a condition block inside a switch statement: 45 : say_hello();"},
+    {"x := 1;\nswitch x { 1: { x = 2; } 2 }", "3:26", "Here is an example of a condition block inside a switch statement: 45 : say_hello();"},
     {"x := 1;\nswitch x #foo { }", "3:10", "Directive '#foo' is not supported or cannot be used here."},
     {"#defer", "2:1", "Expected a block of instructions to defer after the #defer directive but got '' instead."},
     {"#assert;", "2:1", "Expected an expression to assert, e.g. #assert(45 != 2, \"Error message!\");"},
@@ -279,6 +283,74 @@ TEST(Compiler_Statements, OrJoinsJumpToTheBlockAndAndJoinsFallThrough) {
     end_program();
 }
 
+// Each case body is placed once, in case order with the default last, and
+// a braced body after ':' ends at its '}' whatever ';' follows later.
+TEST(Compiler_Statements, SwitchCaseBodiesInEveryForm) {
+    struct Case {
+        const char *cases;
+        std::vector<u64> stored;
+        u32 compares;
+    };
+    static const Case CASES[] = {
+        {"1: { g = 1; } 2: g = 2;", {1, 2}, 2},
+        {"1: { g = 1; g = 4; } else: { g = 3; } 2: { }", {1, 4, 3}, 2},
+        {"else: { g = 3; }", {3}, 0},
+        {"1: g = 1; 2: { g = 2; } 3 { g = 3; }", {1, 2, 3}, 3},
+        {"#no_break 1, 5: { g = 1; } 2: g = 2;", {1, 2}, 3},
+        {"1: { switch x { 5: { g = 5; } 6: g = 6; } } 2: g = 2;", {5, 6, 2}, 4},
+        {"else: g = 9; 1: { g = 1; }", {1, 9}, 1},
+    };
+    for (const Case &c : CASES) {
+        std::string program = std::string("g: u32;\n#on_load {\n x: u32;\n switch x { ") + c.cases + " }\n}\n";
+        Program p = compile_program_text(program);
+        ASSERT_TRUE(p.ok) << c.cases << "\n" << p.errors;
+        std::vector<IR_Instruction *> all = entry_instructions();
+        EXPECT_EQ(constants_stored_in_globals(all), c.stored) << c.cases;
+        EXPECT_EQ(count_kind(all, IR_COMPARE), c.compares) << c.cases;
+        end_program();
+    }
+}
+
+// The index type of an integer loop: a typed start decides, an untyped
+// integer start takes a typed bound's type, otherwise the literal's default.
+TEST(Compiler_Statements, TheForLoopIndexTakesItsTypeFromTheTypedValue) {
+    struct Case {
+        const char *loop;
+        u32 size;
+        bool is_signed;
+    };
+    static const Case CASES[] = {
+        {"n: s64 = 4; for 0, n {}", 8, true},
+        {"n: s32 = 4; for 1, n {}", 4, true},
+        {"n: u8 = 4; for 2, n {}", 1, false},
+        {"n: s16 = 4; for -3, n {}", 2, true},
+        {"n: s64 = 4; for 0, n #step 2 {}", 8, true},
+        {"$N: s32 = 9; for 0, N -> i { }", 4, true},
+        {"x: s32; n: u8 = 4; for x, n {}", 4, true}, // a typed start wins
+        {"for 0, 10 {}", 8, false},
+        {"for -2, 10 {}", 8, true},
+    };
+    for (const Case &c : CASES) {
+        std::string program = std::string("#on_load {\n ") + c.loop + "\n}\n";
+        Program p = compile_program_text(program);
+        EXPECT_TRUE(p.ok) << c.loop << "\n" << p.errors;
+        if (!p.ok) {
+            end_program();
+            continue;
+        }
+        IR_Instruction *compare = nullptr, *jump = nullptr;
+        for (IR_Instruction *in : entry_instructions()) {
+            if (in->kind == IR_COMPARE && !compare) compare = in;
+            if (in->kind == IR_JUMP_IF && !jump) jump = in;
+        }
+        ASSERT_NE(compare, nullptr) << c.loop;
+        ASSERT_NE(jump, nullptr) << c.loop;
+        EXPECT_EQ(compare->operands[0].size, c.size) << c.loop;
+        EXPECT_EQ((jump->flags & IR_FLAG_SIGNED) != 0, c.is_signed) << c.loop;
+        end_program();
+    }
+}
+
 TEST(Compiler_Statements, TheInnermostScopeWithAMatchingOverloadDecides) {
     Program p = compile_program_text(
         "$f: (a: u8) = {};\n"
@@ -394,6 +466,65 @@ TEST(Compiler_Statements, EveryStatementFormCompiles) {
         EXPECT_EQ(s->last_instruction->kind, IR_FRAME_END);
     }
     end_program();
+}
+
+// [SECTION] Memory
+
+// Bytes of the compiler arena in use: each block up to the current one.
+static u64 arena_bytes_used() {
+    u64 n = 0;
+    for (Arena_Block *b = global_compiler_state.arena.first; b; b = b->next) {
+        n += b->used;
+        if (b == global_compiler_state.arena.current) break;
+    }
+    return n;
+}
+
+static std::string many_cases_switch() {
+    std::string t = "switch g { ";
+    for (int i = 0; i < 40; i++) t += std::to_string(i) + ": g = " + std::to_string(i + 1) + "; ";
+    return t + "else: { g = 0; } }";
+}
+
+// What a call or a switch keeps after it is compiled grows with what it
+// holds, not with a fixed worst case; its scratch memory is all handed back,
+// also when it stops on a mistake.
+TEST(Compiler_Statements, CallsAndSwitchesKeepOnlyWhatTheyUse) {
+    struct Case {
+        const char *declarations;
+        std::string unit;
+        u64 bytes_per_unit; // arena growth allowed for each copy of `unit`
+        bool ok;
+    };
+    const Case CASES[] = {
+        {"$f: (a: u32, b: u32) -> u32 = { return a + b; };", "g = f(1, g);", 64, true},
+        {"$f: (a: u32, b: u32) -> u32 = { return a + b; };", "g = f(f(1, 2), f(g, b = 3));", 64, true},
+        {"$h: (a: f32, b: u8) = {};\n$h: (a: u8) = {};", "h(1.5, 1); h(2);", 64, true},
+        {"$f: (a: u32, b: u32 = 4) -> u32 = { return a + b; };\nv := f;", "g = v(1, 2);", 64, true},
+        {"$i: (a: u32) -> u32 = #inline { return a * 2; };", "g = i(g);", 512, true},
+        {"", "switch g { 1: g = 2; 2, 3: { g = 4; } else: g = 5; }", 1024, true},
+        {"", many_cases_switch(), 12288, true},
+        {"$f: (a: u32, b: u32) -> u32 = { return a + b; };", "g = f(1);", 0, false},
+        {"$f: (a: u32) -> u32 = { return a; };", "switch g { 1: g = f(2, 3); }", 0, false},
+    };
+    for (const Case &c : CASES) {
+        u64 used[2] = {};
+        const u32 copies[2] = {1, 33};
+        for (u32 k = 0; k < 2; k++) {
+            std::string program = std::string("g: u32;\n") + c.declarations + "\n#on_load {\n";
+            for (u32 i = 0; i < copies[k]; i++) program += " " + c.unit + "\n";
+            program += "}\n";
+            u64 tmp_before = tmp_get_position();
+            Program p = compile_program_text(program);
+            EXPECT_EQ(p.ok, c.ok) << c.unit << "\n" << p.errors;
+            EXPECT_EQ(tmp_get_position(), tmp_before) << c.unit;
+            used[k] = arena_bytes_used();
+            end_program();
+        }
+        if (c.ok) {
+            EXPECT_LE((used[1] - used[0]) / 32, c.bytes_per_unit) << c.unit << ": " << (used[1] - used[0]) / 32;
+        }
+    }
 }
 
 // [SECTION] The language reference

@@ -182,6 +182,17 @@ bool compile_for(Scope *scope, Token *t, Token *end, Token **next, Scope *(*make
     Scope_Code *code = scope_code(loop);
     Value first = {};
     if (!parse_simple_statement(loop, h.start_first, h.start_end, nullptr, &first)) return false;
+    // `for 0, n`: an untyped integer start takes the type of a typed
+    // integer bound, so the literal never forces its own u64 on `n`.
+    Value bound = {};
+    bool bound_parsed = false;
+    bool untyped_integer = (first.flags & VALUE_UNTYPED) && !(first.constant.kind & (CONSTANT_REAL | CONSTANT_STRING));
+    if (untyped_integer && h.bound_first) {
+        if (!parse_assignment_value(loop, nullptr, h.bound_first, h.bound_end, &bound)) return false;
+        bound_parsed = true;
+        if (!(bound.flags & VALUE_UNTYPED) && is_integer_like(bound.type) && !cast_value_in_scope(loop, &first, bound.type, h.start_first))
+            return false;
+    }
     if (first.flags & VALUE_UNTYPED) value_set_default_type(&first);
     Identifier *type = first.type;
     bool is_string = type && type->pointer_depth == 0 && (type->flags & IDENTIFIER_STRING_TYPE);
@@ -254,8 +265,10 @@ bool compile_for(Scope *scope, Token *t, Token *end, Token **next, Scope *(*make
                                  "This for loop does not loop on an array so you can only set a custom name for the index identifier.");
             return false;
         }
-        Value start = first, bound = {};
-        if (h.bound_first) {
+        Value start = first;
+        if (bound_parsed) {
+            if (!cast_value_in_scope(loop, &bound, type, h.bound_first)) return false;
+        } else if (h.bound_first) {
             if (!parse_assignment_value(loop, type, h.bound_first, h.bound_end, &bound)) return false;
         } else {
             // One value: from 0 up to it.

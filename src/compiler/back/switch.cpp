@@ -11,6 +11,8 @@ constexpr u32 MAX_CASE_VALUES = 4096;
 struct Switch_Case {
     Token *first;   // the first case value ('else' for the default block)
     Token *block;   // ':' or '{'
+    Token *body_first;
+    Token *body_end;
     Token *no_break;
     bool is_default;
     IR_Instruction *label;
@@ -21,11 +23,36 @@ struct Tested_Value {
     Token *where;
 };
 
-static bool switch_block(Token *t) { return t && (((t->kind & TOKEN_OPEN_BRACE) && t->partner) || ((t->kind & TOKEN_COLON) && t->partner)); }
+// A case body is '{ ... }', ': { ... }' or ': statement;'. The ':' of a
+// braced body may pair with a ';' of a later case, so the brace decides.
+static bool case_body(Token *block, Token *stop, Token **first, Token **end, Token **after) {
+    if (!block) return false;
+    Token *brace = nullptr;
+    if (block->kind & TOKEN_OPEN_BRACE) brace = block;
+    else if ((block->kind & TOKEN_COLON) && block->next && block->next != stop && (block->next->kind & TOKEN_OPEN_BRACE)) brace = block->next;
+    if (brace) {
+        if (!brace->partner) return false;
+        *first = brace->next;
+        *end = brace->partner;
+        *after = brace->partner->next;
+        return true;
+    }
+    if (!(block->kind & TOKEN_COLON) || !block->partner) return false;
+    *first = block->next;
+    *end = block->partner->next;
+    *after = block->partner->next;
+    return true;
+}
 
-static Token *after_block(Token *block) { return block->partner->next; }
+// Doubles a scratch array; the old copy is handed back with the rest at the end.
+static void *grow_scratch(void *old, u64 element_size, u32 *capacity) {
+    void *fresh = scratch_allocate(element_size * *capacity * 2);
+    memcpy(fresh, old, element_size * *capacity);
+    *capacity *= 2;
+    return fresh;
+}
 
-bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
+static bool compile_switch_in_scratch(Scope *scope, Token *t, Token *end, Token **next) {
     Compiler_State *s = &global_compiler_state;
     Token *value_first = t->next;
     Token *open = value_first && value_first != end ? get_first_token_like_bounded(value_first, TOKEN_OPEN_BRACE, end) : nullptr;
@@ -68,7 +95,8 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
         return false;
     }
     // The cases.
-    Switch_Case *cases = (Switch_Case *)arena_allocate(sizeof(Switch_Case) * MAX_SWITCH_CASES);
+    u32 case_capacity = 8;
+    Switch_Case *cases = (Switch_Case *)scratch_allocate(sizeof(Switch_Case) * case_capacity);
     u32 num_cases = 0;
     s32 default_index = -1;
     for (Token *c = open->next; c && c != open->partner;) {
@@ -76,6 +104,7 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
             print_error_on_token(c, "This switch statement has too many cases (the limit is %u).", MAX_SWITCH_CASES);
             return false;
         }
+        if (num_cases == case_capacity) cases = (Switch_Case *)grow_scratch(cases, sizeof(Switch_Case), &case_capacity);
         Switch_Case *k = &cases[num_cases];
         memset(k, 0, sizeof *k);
         if (token_is(c, "#no_break")) {
@@ -83,7 +112,8 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
             c = c->next;
         }
         Token *block = c != open->partner ? get_first_token_like_bounded(c, TOKEN_OPEN_BRACE | TOKEN_COLON, open->partner) : nullptr;
-        if (c == open->partner || !switch_block(block) || (block == c && !token_is(c, "else"))) {
+        Token *after = nullptr;
+        if (c == open->partner || !case_body(block, open->partner, &k->body_first, &k->body_end, &after) || (block == c && !token_is(c, "else"))) {
             print_error_on_token(c != open->partner ? c : open, "Here is an example of a condition block inside a switch statement: 45 : say_hello();");
             return false;
         }
@@ -106,10 +136,10 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
             default_index = (s32)num_cases;
         }
         num_cases++;
-        c = after_block(block);
+        c = after;
     }
     // The order the blocks are placed in: the default one last.
-    u32 order[MAX_SWITCH_CASES];
+    u32 *order = (u32 *)scratch_allocate(sizeof(u32) * (num_cases ? num_cases : 1));
     u32 n = 0;
     for (u32 i = 0; i < num_cases; i++) {
         if ((s32)i != default_index) order[n++] = i;
@@ -123,7 +153,8 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
     Value tested = v;
     if (!(tested.kind & VALUE_KIND_DYNAMIC) && code_generation_enabled() && !code_generator.make_value_dynamic(scope, &tested)) return false;
     IR_Instruction *exit = make_label(scope);
-    Tested_Value *values = (Tested_Value *)arena_allocate(sizeof(Tested_Value) * MAX_CASE_VALUES);
+    u32 value_capacity = num_cases ? num_cases : 1;
+    Tested_Value *values = (Tested_Value *)scratch_allocate(sizeof(Tested_Value) * value_capacity);
     u32 num_values = 0;
     u64 flags = number_class_of_type(type) == IR_CLASS_SIGNED ? (u64)IR_FLAG_SIGNED : 0;
     for (u32 i = 0; i < num_cases; i++) {
@@ -155,6 +186,7 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
                 print_error_on_token(item, "This switch statement tests too many values (the limit is %u).", MAX_CASE_VALUES);
                 return false;
             }
+            if (num_values == value_capacity) values = (Tested_Value *)grow_scratch(values, sizeof(Tested_Value), &value_capacity);
             values[num_values++] = Tested_Value{c.constant.u, item};
             if (code_generation_enabled()) {
                 instruction_cmp(scope, &tested, OP_EQUAL, &c, flags);
@@ -179,12 +211,10 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
     for (u32 o = 0; o < n; o++) {
         Switch_Case *k = &cases[order[o]];
         place_instruction(scope, k->label);
-        Token *first = k->block->next;
-        Token *block_end = (k->block->kind & TOKEN_OPEN_BRACE) ? k->block->partner : k->block->partner->next;
         Scope *body = _add_a_scope(scope, 0);
         instruction_nested_scope(scope, body);
         if (!compiler_enter_nesting(k->block)) return false;
-        bool ok = make_instructions_in_scope(body, first, block_end, false);
+        bool ok = make_instructions_in_scope(body, k->body_first, k->body_end, false);
         compiler_leave_nesting();
         if (!ok) return false;
         if (!k->no_break && o + 1 < n) instruction_jump(scope, exit);
@@ -192,4 +222,13 @@ bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
     place_instruction(scope, exit);
     (void)s;
     return true;
+}
+
+// The cases, their order and the tested values live only for the switch;
+// the bodies' own calls and switches take theirs above and hand them back.
+bool compile_switch(Scope *scope, Token *t, Token *end, Token **next) {
+    u64 mark = tmp_get_position();
+    bool ok = compile_switch_in_scratch(scope, t, end, next);
+    tmp_set_position(mark);
+    return ok;
 }

@@ -28,9 +28,15 @@ static bool needs_parameter_type(Token *first) {
 
 static bool split_arguments(Call *call) {
     Token *open = call->open;
-    call->arguments = (Call_Argument *)arena_allocate(sizeof(Call_Argument) * MAX_CALL_ARGUMENTS);
     call->num_arguments = 0;
     if (open->next == open->partner) return true;
+    u32 count = 1;
+    for (Token *c = get_first_token_like_bounded(open->next, TOKEN_COMMA, open->partner); c && count <= MAX_CALL_ARGUMENTS;
+         c = get_first_token_like_bounded(c->next, TOKEN_COMMA, open->partner)) {
+        count++;
+    }
+    if (count > MAX_CALL_ARGUMENTS) count = MAX_CALL_ARGUMENTS;
+    call->arguments = (Call_Argument *)scratch_allocate(sizeof(Call_Argument) * count);
     Token *t = open->next;
     for (;;) {
         Token *comma = get_first_token_like_bounded(t, TOKEN_COMMA, open->partner);
@@ -174,8 +180,12 @@ static bool scope_has_context(Scope *scope) {
     return false;
 }
 
-static Identifier *find_overload(Call *call, Identifier *named, Call_Argument **slots) {
-    Call_Argument **other_slots = (Call_Argument **)arena_allocate(sizeof(Call_Argument *) * 256);
+static Call_Argument **allocate_slots(Signature *sig) {
+    return (Call_Argument **)scratch_allocate(sizeof(Call_Argument *) * (sig && sig->num_parameters ? sig->num_parameters : 1));
+}
+
+// `*slots` gets the chosen candidate's argument assignment.
+static Identifier *find_overload(Call *call, Identifier *named, Call_Argument ***slots) {
     bool any_candidate = false;
     Identifier *only_candidate = nullptr;
     u32 num_candidates = 0;
@@ -188,7 +198,7 @@ static Identifier *find_overload(Call *call, Identifier *named, Call_Argument **
             any_candidate = true;
             only_candidate = c;
             num_candidates++;
-            Call_Argument **into = match ? other_slots : slots;
+            Call_Argument **into = allocate_slots(c->signature);
             if (!check_for_overload_match(c, call, into)) continue;
             if (match) {
                 print_error_on_token(call->open, "There is more than one overload that matches this call.");
@@ -197,6 +207,7 @@ static Identifier *find_overload(Call *call, Identifier *named, Call_Argument **
                 return nullptr;
             }
             match = c;
+            *slots = into;
         }
         if (match) return match;
     }
@@ -207,11 +218,12 @@ static Identifier *find_overload(Call *call, Identifier *named, Call_Argument **
     }
     // With a single candidate the precise reason is worth more than "no match".
     if (num_candidates == 1 && only_candidate->signature && only_candidate->type) {
-        if (!assign_arguments_with_errors(only_candidate->signature, (const char *)arena_copy(identifier_name(only_candidate)).data, call, slots)) return nullptr;
+        *slots = allocate_slots(only_candidate->signature);
+        if (!assign_arguments_with_errors(only_candidate->signature, (const char *)arena_copy(identifier_name(only_candidate)).data, call, *slots)) return nullptr;
         for (u32 i = 0; i < call->num_arguments; i++) {
             Call_Argument *a = &call->arguments[i];
             for (u32 p = 0; p < only_candidate->signature->num_parameters; p++) {
-                if (slots[p] == a && !argument_fits(a, only_candidate->signature->parameters[p].type)) {
+                if ((*slots)[p] == a && !argument_fits(a, only_candidate->signature->parameters[p].type)) {
                     return cast_value_to_type(&a->value, only_candidate->signature->parameters[p].type, a->first) ? only_candidate : nullptr;
                 }
             }
@@ -274,9 +286,11 @@ static bool finish_call(Call *call, Identifier *sub_program, Value *callee, Iden
     return code_generator.call(call->scope, sub_program, callee, values, sig->num_parameters, out, call->open);
 }
 
-bool parse_call(Scope *scope, Value *callee, Token *open, Value *out) {
+static Value *allocate_values(Signature *sig) { return (Value *)scratch_allocate(sizeof(Value) * (sig->num_parameters ? sig->num_parameters : 1)); }
+
+static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Value *out) {
     Call call = {scope, open, nullptr, 0};
-    Call_Argument *slots[256];
+    Call_Argument **slots = nullptr;
     bool constant_sub_program = value_is_constant(callee) && (callee->constant.kind & CONSTANT_SUB_PROGRAM) && callee->constant.type_value;
     if (!constant_sub_program && !(callee->type && callee->type->pointer_depth == 0 && (callee->type->flags & TYPE_SUB_PROGRAM))) {
         if (value_is_constant(callee) && (callee->constant.kind & CONSTANT_TYPE)) {
@@ -287,23 +301,34 @@ bool parse_call(Scope *scope, Value *callee, Token *open, Value *out) {
         return false;
     }
     if (!split_arguments(&call)) return false;
-    Value *values = (Value *)arena_allocate(sizeof(Value) * 256);
     if (constant_sub_program) {
         Identifier *named = callee->constant.type_value;
-        Identifier *chosen = find_overload(&call, named, slots);
+        Identifier *chosen = find_overload(&call, named, &slots);
         if (!chosen) return false;
         if (chosen->flags & IDENTIFIER_POLYMORPHIC) {
             print_error_on_token(open, "Calls of polymorphic sub-programs are not supported by this version of the compiler yet.");
             return false;
         }
+        Value *values = allocate_values(chosen->signature);
         if (!prepare_arguments(&call, chosen->signature, chosen->scope, slots, values)) return false;
         return finish_call(&call, chosen, nullptr, chosen->type, values, out);
     }
     Identifier *type = callee->type;
     const char *name = token_to_c_string(callee->first);
+    slots = allocate_slots(type->signature);
     if (!assign_arguments_with_errors(type->signature, name, &call, slots)) return false;
+    Value *values = allocate_values(type->signature);
     if (!prepare_arguments(&call, type->signature, scope, slots, values)) return false;
     return finish_call(&call, nullptr, callee, type, values, out);
+}
+
+// The arguments, slots and values live only for the call: nested calls and
+// inlined bodies take theirs above, and all of it is handed back here.
+bool parse_call(Scope *scope, Value *callee, Token *open, Value *out) {
+    u64 mark = tmp_get_position();
+    bool ok = parse_call_in_scratch(scope, callee, open, out);
+    tmp_set_position(mark);
+    return ok;
 }
 
 bool check_value_has_result(const Value *v, Token *where) {

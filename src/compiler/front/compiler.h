@@ -45,6 +45,9 @@ struct Compiler_Arena {
     Arena_Block *current;
 };
 void *arena_allocate(u64 size, u64 alignment = 8);
+// Short-lived memory for one call or statement: temporary memory while it has
+// room, else the arena. Callers save tmp_get_position() and restore it after.
+void *scratch_allocate(u64 size);
 String arena_copy(String s);
 // printf-style into the arena (no size limit).
 const char *arena_format(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -487,6 +490,8 @@ String constant_to_string(const Constant *c, Identifier *type);
 const char *s64_to_c_string(s64 value, bool separators);
 
 bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, Token *end, Value *out);
+// An implicit cast whose instructions, if any, go into `scope`.
+bool cast_value_in_scope(Scope *scope, Value *v, Identifier *type, Token *where);
 // The block a static #if chain inside a struct or enum body takes (see declarations.cpp).
 Token *choose_static_if_block(Scope *scope, Token *t, Token *end, Token **chosen);
 bool parse_simple_statement(Scope *scope, Token *first, Token *end, Identifier *expected, Value *out);

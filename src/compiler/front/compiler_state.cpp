@@ -70,6 +70,11 @@ void *arena_allocate(u64 size, u64 alignment) {
     }
 }
 
+void *scratch_allocate(u64 size) {
+    if (tmp_get_slot() >= 0 && tmp_get_position() + size + 16 <= TMP_SLOT_MEMORY) return tmp_allocate_aligned(size, 16);
+    return arena_allocate(size, 16);
+}
+
 static void arena_reset() {
     Compiler_Arena *arena = &global_compiler_state.arena;
     arena->current = arena->first;

@@ -944,9 +944,13 @@ bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, To
     if (!parse_simple_statement(scope, first, end, expected, out)) return false;
     if (!check_value_has_result(out, first)) return false;
     if (!expected) return true;
+    return cast_value_in_scope(scope, out, expected, first);
+}
+
+bool cast_value_in_scope(Scope *scope, Value *v, Identifier *type, Token *where) {
     Scope *outer_scope = expression_scope;
     expression_scope = scope;
-    bool ok = cast_value_to_type(out, expected, first);
+    bool ok = cast_value_to_type(v, type, where);
     expression_scope = outer_scope;
     return ok;
 }
