@@ -63,7 +63,7 @@ TEST(Relocations, CompilerListsBecomeImageRecords) {
     if (front->element_size == 0) dynamic_array_init(front, sizeof(Constant_Relocation));
     u32 saved = front->count;
     front->count = 0;
-    *(Constant_Relocation *)dynamic_array_add(front) = {8, 40}; // a string pointer inside a constant struct
+    *(Constant_Relocation *)dynamic_array_add(front) = {8, 40, nullptr, nullptr}; // a string pointer inside a constant struct
     Register_Id table = allocate_a_register(nullptr, 8, nullptr, 8);   // GD at 0
     Register_Id pointers = allocate_a_register(nullptr, 16, nullptr, 8); // GD at 8
     Register_Id string = make_constant_data_register(48, 5, 1);
