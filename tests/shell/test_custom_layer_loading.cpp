@@ -14,6 +14,11 @@
 #include "compiler/front/diagnostics.h"
 #include <string>
 #include <sys/stat.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include "shell/shell.h"
+#include "text/file.h"
+#include "text/text_state.h"
 
 class Custom_Layer_Loading : public ::testing::Test {
 protected:
@@ -137,4 +142,24 @@ TEST_F(Custom_Layer_Loading, AFaultingOrHangingLayerIsSwitchedOffUntilTheNextGoo
     EXPECT_TRUE(custom_layer.disabled);
     EXPECT_EQ(custom_layer_events_entry, nullptr);
     EXPECT_NE(all_errors().find("#events"), std::string::npos) << all_errors();
+}
+
+// open_directory_in_explorer reaches the desktop's opener with the
+// directory the editor is in (a stand-in xdg-open records its argument).
+TEST(Explorer_Hook, OpensTheWorkingDirectoryWithTheDesktopOpener) {
+    Temp_Dir bin;
+    std::string record = bin.file("opened");
+    ASSERT_TRUE(write_whole_file(bin.file("xdg-open"), "#!/bin/sh\nprintf '%s' \"$1\" > '" + record + "'\n"));
+    ASSERT_EQ(chmod(bin.file("xdg-open").c_str(), 0755), 0);
+    std::string saved_path = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", (bin.path + ":" + saved_path).c_str(), 1);
+    if (!text_hooks.now) editor_text_init();
+    shell_init();
+    current_file = nullptr;
+    ASSERT_TRUE(set_filepath_from(&editor_working_directory, String{(u8 *)bin.path.data(), (s64)bin.path.size()}));
+    text_hooks.open_directory_in_explorer();
+    std::string opened;
+    for (int i = 0; i < 100 && (!read_whole_file(record, &opened) || opened.empty()); i++) usleep(50000);
+    setenv("PATH", saved_path.c_str(), 1);
+    EXPECT_EQ(opened, bin.path);
 }
