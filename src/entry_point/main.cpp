@@ -157,7 +157,7 @@ int main() {
         // buffers came with the text core.
         // 15. The first compilation; a failure leaves the editor running on
         // its defaults with the errors in their own tab.
-        if (compile_custom_layer_hook && !compile_custom_layer_hook()) atomic_or(&global_flags, DISPLAY_COMPILE_ERRORS);
+        if (compile_custom_layer_hook && !compile_custom_layer_hook(true)) atomic_or(&global_flags, DISPLAY_COMPILE_ERRORS);
         // 16. The file watcher and update checker start with their own code.
 
         // 17, 18.

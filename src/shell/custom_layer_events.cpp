@@ -11,7 +11,7 @@ volatile u8 custom_layer_events_lock;
 void (*custom_layer_events_entry)();
 void (*custom_layer_syntax_entry)(File *file);
 volatile u8 custom_layer_recompile_requested;
-bool (*compile_custom_layer_hook)();
+bool (*compile_custom_layer_hook)(bool use_cache);
 Custom_Layer_Event *custom_layer_events;
 u64 custom_layer_num_events;
 

@@ -14,7 +14,7 @@ extern void (*custom_layer_syntax_entry)(File *file);
 // Asked for by the file watcher when custom.8 changed; the loader installs
 // the compile step.
 extern volatile u8 custom_layer_recompile_requested;
-extern bool (*compile_custom_layer_hook)();
+extern bool (*compile_custom_layer_hook)(bool use_cache);
 
 // This frame's events (temporary memory), read by get_events.
 extern Custom_Layer_Event *custom_layer_events;

@@ -10,6 +10,7 @@
 #include "shell/file_view.h"
 #include "shell/editor_commands.h"
 #include "shell/custom_layer_events.h"
+#include "shell/file_watcher.h"
 #include "render/fonts.h"
 #include "render/ui.h"
 #include "text/file.h"
@@ -22,10 +23,11 @@ void (*draw_file_lister_hook)();
 void (*draw_search_lister_hook)();
 
 static void recompile_on_request() {
+    bool sources_changed = custom_layer_take_recompile_request();
     spin_lock(&custom_layer_events_lock);
-    if (custom_layer_recompile_requested) {
+    if (custom_layer_recompile_requested || sources_changed) {
         custom_layer_recompile_requested = 0;
-        if (compile_custom_layer_hook) compile_custom_layer_hook();
+        if (compile_custom_layer_hook) compile_custom_layer_hook(false);
     }
     spin_unlock(&custom_layer_events_lock);
 }

@@ -6,6 +6,8 @@
 #include "shell/frame.h"
 #include "shell/globals.h"
 #include "shell/lister_hooks.h"
+#include "shell/notification.h"
+#include "shell/os_spawn.h"
 #include "shell/search.h"
 #include "shell/tab_contents.h"
 #include "shell/tabs.h"
@@ -292,6 +294,15 @@ static void draw_search_lister() {
     if (!global_search_lister.complete) ui_do_not_stop_after_current_frame();
 }
 
+// The file lister's directory while it is open, else the current file's,
+// else the one the editor started in.
+static void open_directory_in_explorer() {
+    const Filepath *directory = &editor_working_directory;
+    if (global_flags & LISTER_SHOW_FILE_LISTER) directory = &global_file_lister.directory;
+    else if (current_file && current_file->directory.count) directory = &current_file->directory;
+    if (directory->count) os_open_file_in_other_app(filepath_to_string(directory));
+}
+
 // Runs right after editor_text_init, which forgot every file record: the
 // listers' fields are made again.
 void install_lister_hooks() {
@@ -301,6 +312,8 @@ void install_lister_hooks() {
     init_search_lister();
     init_file_lister();
     worker_hooks.wake_main_loop = platform_wake_main_thread;
+    worker_hooks.create_os_notification = create_os_notification;
+    text_hooks.open_directory_in_explorer = open_directory_in_explorer;
     lister_global_flags = &global_flags;
     lister_editor_context = &global_editor_context;
     search_tab_hooks.find_file_tab = find_open_file_tab;

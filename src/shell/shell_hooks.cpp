@@ -6,6 +6,7 @@
 #include "shell/view_colouring.h"
 #include "shell/editor_commands.h"
 #include "shell/custom_layer_events.h"
+#include "shell/custom_layer.h"
 #include "text/file.h"
 #include "text/text_state.h"
 #include "text/editor_api_types.h"
@@ -115,6 +116,7 @@ void shell_init() {
     // Without a custom layer the view shows line numbers and the current line.
     global_settings_flags |= SETTINGS_SHOW_LINE_NUMBERS | SETTINGS_SHOW_CURRENT_LINE;
     install_shell_hooks();
+    install_custom_layer_hooks();
 }
 
 File *open_file_in_new_tab(String path, s64 line) {

@@ -56,6 +56,8 @@ TEST(RenderGui, FirstFrameShowsTheAboutPanelAndResizingRelaysIt) {
     Temp_Dir tmp;
     Editor_Process editor;
     ASSERT_TRUE(editor.prepare(tmp.file("bin")));
+    // A layer without settings keeps the built-in theme these pixels are checked against.
+    ASSERT_TRUE(write_whole_file(tmp.file("bin") + "/custom.8", "#on_load {\n}\n"));
     ASSERT_TRUE(editor.start(session));
     std::string id = wait_for_window(session, "^Tarno - v0\\.3\\.2$", 30);
     ASSERT_FALSE(id.empty());

@@ -33,6 +33,8 @@ TEST(File_Tab_Gui, CommandLineLineIsCentredWithTheCursorOnIt) {
     Temp_Dir tmp;
     Editor_Process editor;
     ASSERT_TRUE(editor.prepare(tmp.file("bin")));
+    // A layer without settings keeps the built-in theme these pixels are checked against.
+    ASSERT_TRUE(write_whole_file(tmp.file("bin") + "/custom.8", "#on_load {\n}\n"));
     // Only line 120 has text, so bright ink right of the gutter belongs to it.
     std::string text;
     for (int i = 1; i <= 300; i++) text += i == 120 ? "MMMMMMMMMMMMMMMMMMMMMMMMMMMMMM\n" : "\n";

@@ -9,7 +9,8 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-void *custom_layer_execution_file;
+// Weak: inside the editor the text core owns this pointer (as a File *).
+__attribute__((weak)) void *custom_layer_execution_file;
 
 // rdi: the entry. Keeps the callee-saved registers on our own stack so the
 // generated code may use them freely, and calls with rsp 16-byte aligned.
