@@ -85,15 +85,9 @@ IR_Operand operand_from_value(const Value *v) {
         o.value_kind = VALUE_KIND_CONSTANT;
         return o;
     }
-    u64 bits = v->constant.u;
-    if (cls == IR_CLASS_REAL && size == 4) {
-        // Constants hold f64; an f32 operand carries its own bits.
-        f32 f = (f32)v->constant.f;
-        u32 b;
-        memcpy(&b, &f, 4);
-        bits = b;
-    }
-    return operand_from_constant(bits, size, cls);
+    // Real constants keep their f64 bits whatever the operand's size: bytecode
+    // narrows them to f32 where the destination asks for it.
+    return operand_from_constant(v->constant.u, size, cls);
 }
 
 void make_dynamic_value(Scope *scope, Identifier *type, Value *out) {
