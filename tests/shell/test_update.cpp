@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include "test_util.h"
 #include "update_test_server.h"
+#include "update_test_data.h"
 #include "core/assets.h"
 #include "core/log.h"
 #include "core/strings.h"
@@ -24,19 +25,6 @@ static std::string version_bytes(int major, int minor, int patch) {
 }
 static std::string log_text() { return std::string((const char *)__global_log.buffer, __global_log.used); }
 
-static std::string make_update(const std::vector<std::pair<std::string, std::string>> &files) {
-    std::vector<Update_Entry> entries;
-    for (auto &f : files) {
-        entries.push_back(Update_Entry{String{(u8 *)f.first.data(), (s64)f.first.size()}, 0755,
-                                       String{(u8 *)f.second.data(), (s64)f.second.size()}});
-    }
-    Dynamic_Array out;
-    dynamic_array_init(&out, 1);
-    update_data_make(entries.data(), (u32)entries.size(), &out);
-    std::string bytes((const char *)out.data, out.count);
-    dynamic_array_free(&out);
-    return bytes;
-}
 static std::string read_or_empty(const std::string &path) {
     std::string s;
     read_whole_file(path, &s);

@@ -3,22 +3,10 @@
 #include <gtest/gtest.h>
 #include "test_util.h"
 #include "updater/update_format.h"
+#include "update_test_data.h"
 #include <string>
 #include <vector>
 
-static std::string make_update(const std::vector<std::pair<std::string, std::string>> &files) {
-    std::vector<Update_Entry> entries;
-    for (auto &f : files) {
-        entries.push_back(Update_Entry{String{(u8 *)f.first.data(), (s64)f.first.size()}, 0644,
-                                       String{(u8 *)f.second.data(), (s64)f.second.size()}});
-    }
-    Dynamic_Array out;
-    dynamic_array_init(&out, 1);
-    update_data_make(entries.data(), (u32)entries.size(), &out);
-    std::string bytes((const char *)out.data, out.count);
-    dynamic_array_free(&out);
-    return bytes;
-}
 static const char *read_problem(const std::string &bytes, u32 *count = nullptr) {
     Dynamic_Array entries;
     const char *problem = update_data_read(String{(u8 *)bytes.data(), (s64)bytes.size()}, &entries);
