@@ -90,7 +90,10 @@ void glfw_mouse_scroll_callback(GLFWwindow *, double, double y_offset) {
 
 void glfw_focus_callback(GLFWwindow *, int focused) {
     if (!focused) window.modifiers = 0;
+    window.focused = focused ? 1 : 0;
 }
+
+bool platform_window_is_focused() { return window.focused != 0; }
 
 void glfw_resize_callback(GLFWwindow *, int width, int height) {
     window.width = (u32)(width > 0 ? width : 0);
@@ -135,6 +138,7 @@ bool platform_create_window(const char *title, u32 width, u32 height) {
     if (!window.handle) return false;
     glfwMakeContextCurrent(window.handle);
     glfwSetWindowUserPointer(window.handle, &window);
+    window.focused = glfwGetWindowAttrib(window.handle, GLFW_FOCUSED) ? 1 : 0;
     int w = 0, h = 0;
     glfwGetFramebufferSize(window.handle, &w, &h);
     window.width = (u32)w;

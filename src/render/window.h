@@ -62,6 +62,7 @@ struct Window {
     u16 num_events;
     u64 last_left_press_time;
     u8 modifiers;
+    volatile u8 focused; // kept by the focus callback; worker threads read it
 };
 
 extern Window window;
@@ -91,6 +92,8 @@ void glfw_character_callback(GLFWwindow *handle, unsigned int codepoint);
 void glfw_mouse_button_callback(GLFWwindow *handle, int button, int action, int mods);
 void glfw_mouse_scroll_callback(GLFWwindow *handle, double x_offset, double y_offset);
 void glfw_focus_callback(GLFWwindow *handle, int focused);
+// Whether the window has the keyboard; safe to call from any thread.
+bool platform_window_is_focused();
 void glfw_resize_callback(GLFWwindow *handle, int width, int height);
 void glfw_close_callback(GLFWwindow *handle);
 

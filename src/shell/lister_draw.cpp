@@ -313,6 +313,7 @@ void install_lister_hooks() {
     init_file_lister();
     worker_hooks.wake_main_loop = platform_wake_main_thread;
     worker_hooks.create_os_notification = create_os_notification;
+    worker_hooks.window_is_focused = platform_window_is_focused;
     text_hooks.open_directory_in_explorer = open_directory_in_explorer;
     lister_global_flags = &global_flags;
     lister_editor_context = &global_editor_context;

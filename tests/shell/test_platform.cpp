@@ -54,3 +54,14 @@ TEST(Platform, WindowClipboardKeepsTextsOfAnySize) {
     platform_destroy_window();
     platform_terminate();
 }
+
+// Terminal workers ask this from their own thread to decide whether a
+// finished command deserves a desktop notification.
+TEST(Platform, FocusCallbackKeepsTheFocusStateWorkersRead) {
+    window.modifiers = 5;
+    glfw_focus_callback(nullptr, 0);
+    EXPECT_FALSE(platform_window_is_focused());
+    EXPECT_EQ(window.modifiers, 0);
+    glfw_focus_callback(nullptr, 1);
+    EXPECT_TRUE(platform_window_is_focused());
+}
