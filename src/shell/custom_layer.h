@@ -4,6 +4,8 @@
 #include "core/base.h"
 #include "compiler/back/image.h"
 
+struct File;
+
 // A block that runs longer than this is stopped and the layer dropped.
 constexpr u64 CUSTOM_LAYER_ON_LOAD_LIMIT_US = 5 * 1000 * 1000;
 constexpr u64 CUSTOM_LAYER_ENTRY_LIMIT_US = 2 * 1000 * 1000;
@@ -29,5 +31,5 @@ void install_custom_layer_hooks();
 bool custom_layer_build_image(String main_path, String image_path, const u64 *hashes, u32 num_hashes);
 // Runs `entry` under the fault guard; on a fault or a time-out logs it,
 // adds a report to compile_errors and returns false.
-bool custom_layer_run_guarded(void *entry, void *file, u64 limit_us, const char *block);
+bool custom_layer_run_guarded(void *entry, File *file, u64 limit_us, const char *block);
 void custom_layer_set_code_range(const void *code, u64 size);

@@ -40,7 +40,7 @@ bool custom_layer_build_image(String main_path, String image_path, const u64 *ha
     return ok;
 }
 
-bool custom_layer_run_guarded(void *entry, void *file, u64 limit_us, const char *block) {
+bool custom_layer_run_guarded(void *entry, File *file, u64 limit_us, const char *block) {
     Execution_Fault fault;
     if (amd64_execute_guarded(entry, file, limit_us, &fault)) return true;
     String why = execution_fault_message(&fault);

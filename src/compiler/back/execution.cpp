@@ -9,8 +9,8 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-// Weak: inside the editor the text core owns this pointer (as a File *).
-__attribute__((weak)) void *custom_layer_execution_file;
+// Weak: inside the editor the text core defines it; tarnoc has only this one.
+__attribute__((weak)) File *custom_layer_execution_file;
 
 // rdi: the entry. Keeps the callee-saved registers on our own stack so the
 // generated code may use them freely, and calls with rsp 16-byte aligned.
@@ -42,7 +42,7 @@ tarno_amd64_enter:
 )");
 extern "C" void tarno_amd64_enter(void *entry);
 
-void amd64_execute(void *entry, void *file) {
+void amd64_execute(void *entry, File *file) {
     custom_layer_execution_file = file;
     tarno_amd64_enter(entry);
 }
@@ -160,7 +160,7 @@ static bool prepare_thread() {
     return true;
 }
 
-bool amd64_execute_guarded(void *entry, void *file, u64 time_limit_us, Execution_Fault *fault) {
+bool amd64_execute_guarded(void *entry, File *file, u64 time_limit_us, Execution_Fault *fault) {
     *fault = {};
     fault->code_offset = -1;
     if (!prepare_thread()) {

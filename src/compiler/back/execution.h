@@ -4,13 +4,15 @@
 #pragma once
 #include "core/base.h"
 
-// The editor file generated code is running for (null outside #syntax).
-extern void *custom_layer_execution_file;
+// The editor file generated code is running for (null outside #syntax). Only
+// its address passes through here; the text core defines the record.
+struct File;
+extern File *custom_layer_execution_file;
 
 // Stores `file`, clears rax and calls `entry` (no arguments). Saves and
 // restores every register the System V convention says a callee keeps
 // (rbx, rbp, r12..r15), whatever the generated code does with them.
-void amd64_execute(void *entry, void *file);
+void amd64_execute(void *entry, File *file);
 
 enum : u8 {
     FAULT_NONE = 0,
@@ -44,7 +46,7 @@ void execution_set_code_range(const void *code, u64 size);
 // `fault` filled when the code faulted or ran too long; the stack is then
 // unwound back to here. A fault outside the image's code (inside the editor)
 // is not caught: the process dies with its usual report.
-bool amd64_execute_guarded(void *entry, void *file, u64 time_limit_us, Execution_Fault *fault);
+bool amd64_execute_guarded(void *entry, File *file, u64 time_limit_us, Execution_Fault *fault);
 
 // "null address read at 0x8 (code offset 0x1f)" and the like, in temporary memory.
 String execution_fault_message(const Execution_Fault *fault);
