@@ -6,6 +6,7 @@
 //
 //   bench_api        Google Benchmark run (TARNO_BENCH_API_MB sets the size)
 #include <benchmark/benchmark.h>
+#include "bench_source_file.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,25 +19,6 @@
 
 static std::string bench_path;
 static File *bench_file;
-
-static void generate_file(const std::string &path, size_t target) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) {
-        fprintf(stderr, "cannot write %s\n", path.c_str());
-        exit(1);
-    }
-    const char *lines[] = {"    if (value_count > 10) { result += compute(value_count, 0x1F); }\n",
-                           "// a comment line with some words in it\n", "\n", "int main(int argc, char **argv) {\n",
-                           "\t\tx = y->next; /* note */ z = \"\xC3\xA9t\xC3\xA9\";\r\n", "}\n"};
-    size_t written = 0;
-    unsigned state = 1;
-    while (written < target) {
-        state = state * 1103515245u + 12345u;
-        const char *line = lines[(state >> 16) % (sizeof(lines) / sizeof(lines[0]))];
-        written += fwrite(line, 1, strlen(line), f);
-    }
-    fclose(f);
-}
 
 static u16 insert_character_id, undo_id;
 
@@ -80,7 +62,7 @@ int main(int argc, char **argv) {
     const char *size_env = getenv("TARNO_BENCH_API_MB");
     size_t megabytes = size_env ? (size_t)atoi(size_env) : 100;
     bench_path = "/tmp/tarno-bench-api-" + std::to_string(getpid()) + ".txt";
-    generate_file(bench_path, megabytes << 20);
+    bench_generate_source_file(bench_path, megabytes << 20);
     bench_file = add_a_file();
     if (!load_file_from_path(S(bench_path.c_str()), bench_file)) {
         fprintf(stderr, "could not load the generated file\n");

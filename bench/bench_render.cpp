@@ -3,6 +3,7 @@
 // rasterise every glyph again (fonts reset first); warm frames find them all
 // in the cache.
 #include <benchmark/benchmark.h>
+#include "bench_fonts.h"
 #include "render/fonts.h"
 #include "render/ui.h"
 #include <stdio.h>
@@ -12,28 +13,11 @@ constexpr int COLUMNS = 200, LINES = 60;
 static char screen[LINES][COLUMNS];
 static bool ready;
 
-static bool load_font(Font *font, const char *path) {
-    FILE *f = fopen(path, "rb");
-    if (!f) return false;
-    fseek(f, 0, SEEK_END);
-    long size = ftell(f);
-    fseek(f, 0, SEEK_SET);
-    u8 *bytes = (u8 *)malloc((size_t)size); // kept: the face points into it
-    bool ok = fread(bytes, 1, (size_t)size, f) == (size_t)size;
-    fclose(f);
-    return ok && init_font(font, bytes, size, (const u8 *)path, (s64)strlen(path));
-}
-
 static void set_up() {
     if (ready) return;
     init_memory();
     fonts_init_storage(nullptr);
-    const char *ui = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-    const char *code = "/usr/share/fonts/truetype/jetbrains-mono/JetBrainsMono-Regular.ttf";
-    if (!load_font(&ui_latin_font, ui) || !load_font(&code_latin_font, code) || !load_font(&icons_font, ui)) {
-        fprintf(stderr, "bench_render: fonts missing\n");
-        exit(1);
-    }
+    bench_load_system_fonts("bench_render");
     ui_build_font_pools();
     // Code-like text: identifiers, operators, digits and indentation.
     const char *words[] = {"if", "(x", "==", "count)", "{", "return", "value[i]", "+", "0x1F;", "}", "for",

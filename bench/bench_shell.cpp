@@ -4,6 +4,7 @@
 // screen, the memmove an insertion must do, and one line count of the text.
 // Big files are made in /tmp at run time and removed at exit.
 #include <benchmark/benchmark.h>
+#include "bench_fonts.h"
 #include "render/fonts.h"
 #include "render/ui.h"
 #include "render/window.h"
@@ -20,18 +21,6 @@
 #include <unistd.h>
 #include <math.h>
 
-static bool load_font(Font *font, const char *path) {
-    FILE *f = fopen(path, "rb");
-    if (!f) return false;
-    fseek(f, 0, SEEK_END);
-    long size = ftell(f);
-    fseek(f, 0, SEEK_SET);
-    u8 *bytes = (u8 *)malloc((size_t)size); // kept: the face points into it
-    bool ok = fread(bytes, 1, (size_t)size, f) == (size_t)size;
-    fclose(f);
-    return ok && init_font(font, bytes, size, (const u8 *)path, (s64)strlen(path));
-}
-
 // Window sized for 200 x 60 characters of the code font.
 static u32 frame_width, frame_height;
 
@@ -41,12 +30,7 @@ static void set_up() {
     ready = true;
     init_memory();
     fonts_init_storage(nullptr);
-    const char *ui = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-    const char *code = "/usr/share/fonts/truetype/jetbrains-mono/JetBrainsMono-Regular.ttf";
-    if (!load_font(&ui_latin_font, ui) || !load_font(&code_latin_font, code) || !load_font(&icons_font, ui)) {
-        fprintf(stderr, "bench_shell: fonts missing\n");
-        exit(1);
-    }
+    bench_load_system_fonts("bench_shell");
     ui_build_font_pools();
     resize_fonts(15);
     editor_text_init();

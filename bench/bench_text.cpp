@@ -7,6 +7,7 @@
 //   bench_text                      Google Benchmark run
 //   bench_text --count-lines FILE   load FILE and print its line count
 #include <benchmark/benchmark.h>
+#include "bench_source_file.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -21,34 +22,6 @@
 
 static std::string bench_path;
 static File *bench_file;
-
-// Source-like lines of varied length, mostly LF with some CR LF.
-static void generate_file(const std::string &path, size_t target) {
-    FILE *f = fopen(path.c_str(), "wb");
-    if (!f) {
-        fprintf(stderr, "cannot write %s\n", path.c_str());
-        exit(1);
-    }
-    const char *lines[] = {
-        "    if (value_count > 10) { result += compute(value_count, 0x1F); }",
-        "// a comment line with some words in it and a \"string\"",
-        "",
-        "int main(int argc, char **argv) {",
-        "    return total_size * 1.5e3 - offset_of_line[i];",
-        "\t\tx = y->next; /* note */ z = \"\xC3\xA9t\xC3\xA9\";",
-        "}",
-    };
-    size_t written = 0;
-    unsigned state = 1;
-    while (written < target) {
-        state = state * 1103515245u + 12345u;
-        const char *line = lines[(state >> 16) % (sizeof(lines) / sizeof(lines[0]))];
-        const char *ending = ((state >> 8) & 15) == 0 ? "\r\n" : "\n";
-        written += fwrite(line, 1, strlen(line), f);
-        written += fwrite(ending, 1, strlen(ending), f);
-    }
-    fclose(f);
-}
 
 static void BM_load_file(benchmark::State &state) {
     File *file = add_a_file();
@@ -154,7 +127,7 @@ int main(int argc, char **argv) {
     const char *size_env = getenv("TARNO_BENCH_TEXT_MB");
     size_t megabytes = size_env ? (size_t)atoi(size_env) : 128;
     bench_path = "/tmp/tarno-bench-text-" + std::to_string(getpid()) + ".txt";
-    generate_file(bench_path, megabytes << 20);
+    bench_generate_source_file(bench_path, megabytes << 20);
     bench_file = add_a_file();
     if (!load_file_from_path(S(bench_path.c_str()), bench_file)) {
         fprintf(stderr, "could not load the generated file\n");
