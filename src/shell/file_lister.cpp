@@ -356,20 +356,6 @@ bool os_delete_directory(const char *path) {
     return rmdir(path) == 0 && ok;
 }
 
-static File *open_in_tab(String path) {
-    File *file = search_tab_hooks.find_file_tab(path);
-    if (file) return current_file = file;
-    file = add_a_file();
-    if (!load_file_from_path(path, file)) {
-        close_file(file);
-        editor_report_error(string_concat2("'%' could not be opened.", path));
-        return nullptr;
-    }
-    current_file = file;
-    search_tab_hooks.add_file_tab(file);
-    return file;
-}
-
 bool file_lister_select_item() {
     File_Lister *l = &global_file_lister;
     File_Lister_Item *item = file_lister_get_item(l->current_item);
@@ -438,7 +424,7 @@ bool file_lister_select_item() {
     }
     String kept = tcopy_string(item->path);
     close_file_lister();
-    File *file = open_in_tab(kept);
+    File *file = open_file_in_tab(kept);
     if (file) *lister_editor_context = LISTER_CONTEXT_FILE;
     return file != nullptr;
 }

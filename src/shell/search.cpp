@@ -589,8 +589,7 @@ static void put_cursor(File *file, u64 offset) {
     editor_stamp_activity();
 }
 
-// The file tab for `path`, or a new file loaded from it; null when it cannot be read.
-static File *show_file_at(String path) {
+File *open_file_in_tab(String path) {
     File *file = search_tab_hooks.find_file_tab(path);
     if (file) {
         current_file = file;
@@ -635,7 +634,7 @@ void search_lister_select_item() {
     }
     File *searched = global_search_lister.searched_file;
     close_search_lister();
-    File *file = mode == SEARCH_FILES ? show_file_at(path) : searched;
+    File *file = mode == SEARCH_FILES ? open_file_in_tab(path) : searched;
     if (file) {
         *lister_editor_context = LISTER_CONTEXT_FILE;
         current_file = file;

@@ -89,6 +89,9 @@ struct Search_Tab_Hooks {
     void (*add_file_tab)(File *file);      // queues the add-tab command
 };
 extern Search_Tab_Hooks search_tab_hooks;
+// The file tab for `path`, or a new file loaded from it and given a tab; it
+// becomes current_file. Null (with a message) when the file cannot be read.
+File *open_file_in_tab(String path);
 
 // [SECTION] Scanning (search_scan.cpp)
 bool check_for_zeroes(const u8 *data, u64 size);
