@@ -104,6 +104,31 @@ static u32 displacement_bytes(const Amd64_Operand *rm) {
     return mod == 1 ? 1 : 0;
 }
 
+// ModRM (with `reg` in its reg field), SIB and displacement of a memory
+// operand; a 32-bit displacement's place is kept for relocation.
+static u8 *put_memory_operand(u8 *p, const u8 *begin, const Amd64_Operand *rm, u8 reg, Amd64_Emitted *out) {
+    *p++ = (u8)(rm->modrm | (reg & 7) << 3);
+    if (rm->has_sib) *p++ = rm->sib;
+    u32 d = displacement_bytes(rm);
+    if (d == 4) {
+        out->displacement_position = out->start + (u32)(p - begin);
+        memcpy(p, &rm->displacement, 4);
+    } else if (d == 1) {
+        *p = (u8)(s8)rm->displacement;
+    }
+    return p + d;
+}
+
+// A RIP-relative operand on tagged data is recorded, so the image can make it
+// relative to wherever the data ends up; `extra` is the bytes after the displacement.
+static void note_data_reference(Amd64_Code *code, const Amd64_Operand *rm, const Amd64_Emitted *out, u8 extra) {
+    if (!rm->rip_relative || !rm->data_tag) return;
+    Amd64_Data_Reference *r = (Amd64_Data_Reference *)dynamic_array_add(&code->data_references);
+    r->displacement_position = out->displacement_position;
+    r->extra = extra;
+    r->data_tag = rm->data_tag;
+}
+
 Amd64_Emitted amd64_insert_instruction(Amd64_Code *code, const Amd64_Instruction *in) {
     const Amd64_Operand *rm = &in->rm;
     bool memory_rm = in->has_modrm && rm->kind == AMD64_OPERAND_MEMORY;
@@ -136,16 +161,7 @@ Amd64_Emitted amd64_insert_instruction(Amd64_Code *code, const Amd64_Instruction
     if (in->opcode_register != AMD64_NO_REGISTER) p[-1] = (u8)(p[-1] + (in->opcode_register & 7));
     if (in->has_modrm) {
         if (memory_rm) {
-            *p++ = (u8)(rm->modrm | (in->reg & 7) << 3);
-            if (rm->has_sib) *p++ = rm->sib;
-            u32 d = displacement_bytes(rm);
-            if (d == 4) {
-                out.displacement_position = out.start + (u32)(p - begin);
-                memcpy(p, &rm->displacement, 4);
-            } else if (d == 1) {
-                *p = (u8)(s8)rm->displacement;
-            }
-            p += d;
+            p = put_memory_operand(p, begin, rm, in->reg, &out);
         } else {
             *p++ = (u8)(0xC0 | (in->reg & 7) << 3 | (rm->reg & 7)); // mod 11: register direct
         }
@@ -156,12 +172,7 @@ Amd64_Emitted amd64_insert_instruction(Amd64_Code *code, const Amd64_Instruction
         p += in->immediate_size;
     }
     out.end = out.start + length;
-    if (memory_rm && rm->rip_relative && rm->data_tag) {
-        Amd64_Data_Reference *r = (Amd64_Data_Reference *)dynamic_array_add(&code->data_references);
-        r->displacement_position = out.displacement_position;
-        r->extra = in->immediate_size;
-        r->data_tag = rm->data_tag;
-    }
+    if (memory_rm) note_data_reference(code, rm, &out, in->immediate_size);
     return out;
 }
 
@@ -191,22 +202,8 @@ Amd64_Emitted amd64_insert_extended_instruction(Amd64_Code *code, const Amd64_Ve
     }
     *p++ = in->opcode;
     if (memory_rm) {
-        *p++ = (u8)(rm->modrm | (in->reg & 7) << 3);
-        if (rm->has_sib) *p++ = rm->sib;
-        u32 d = displacement_bytes(rm);
-        if (d == 4) {
-            out.displacement_position = out.start + (u32)(p - begin);
-            memcpy(p, &rm->displacement, 4);
-        } else if (d == 1) {
-            *p = (u8)(s8)rm->displacement;
-        }
-        p += d;
-        if (rm->rip_relative && rm->data_tag) {
-            Amd64_Data_Reference *ref = (Amd64_Data_Reference *)dynamic_array_add(&code->data_references);
-            ref->displacement_position = out.displacement_position;
-            ref->extra = 0;
-            ref->data_tag = rm->data_tag;
-        }
+        p = put_memory_operand(p, begin, rm, in->reg, &out);
+        note_data_reference(code, rm, &out, 0);
     } else {
         *p++ = (u8)(0xC0 | (in->reg & 7) << 3 | (rm->reg & 7));
     }
