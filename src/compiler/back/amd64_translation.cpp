@@ -60,6 +60,13 @@ static void store_integer(Amd64_Code *code, u32 size, Amd64_Operand o, u8 reg) {
     else amd64_mov(code, size, o, amd64_gpr(reg));
 }
 
+// An integer held in an xmm register is worked on in `reg` instead.
+static Amd64_Operand integer_operand(Amd64_Code *code, Amd64_Operand o, u32 size, u8 reg) {
+    if (o.kind != AMD64_OPERAND_FLOAT) return o;
+    amd64_movq_from_xmm(code, size == 8 ? 8 : 4, amd64_gpr(reg), o.reg);
+    return amd64_gpr(reg);
+}
+
 static Amd64_Operand offset_operand(Amd64_Operand o, u32 by) {
     o.displacement += (s32)by;
     amd64_recalculate_memory_operand(&o);
@@ -146,30 +153,6 @@ static bool comparison_condition(u64 op, bool is_signed, Amd64_Condition *out) {
 }
 
 // [SECTION] Arithmetic
-
-// rax = rax op rcx on `size`-byte integers; false for an operator without a sequence.
-static bool integer_operation(Amd64_Code *code, u64 op, u32 size, bool is_signed) {
-    u32 wide = size == 8 ? 8 : 4; // narrower values were extended into 32 bits
-    switch (op) {
-    case OP_ADD: amd64_alu(code, ALU_ADD, wide, amd64_gpr(RAX), amd64_gpr(RCX)); return true;
-    case OP_SUBTRACT: amd64_alu(code, ALU_SUB, wide, amd64_gpr(RAX), amd64_gpr(RCX)); return true;
-    case OP_AND: amd64_alu(code, ALU_AND, wide, amd64_gpr(RAX), amd64_gpr(RCX)); return true;
-    case OP_OR: amd64_alu(code, ALU_OR, wide, amd64_gpr(RAX), amd64_gpr(RCX)); return true;
-    case OP_XOR: amd64_alu(code, ALU_XOR, wide, amd64_gpr(RAX), amd64_gpr(RCX)); return true;
-    case OP_MULTIPLY: amd64_imul(code, wide, RAX, amd64_gpr(RCX)); return true;
-    case OP_SHIFT_LEFT: amd64_shift_by_cl(code, SHIFT_SHL, wide, amd64_gpr(RAX)); return true;
-    case OP_SHIFT_RIGHT: amd64_shift_by_cl(code, is_signed ? SHIFT_SAR : SHIFT_SHR, wide, amd64_gpr(RAX)); return true;
-    case OP_DIVIDE:
-    case OP_MODULO:
-        if (is_signed) amd64_sign_extend_accumulator(code, wide);
-        else amd64_alu(code, ALU_XOR, 4, amd64_gpr(RDX), amd64_gpr(RDX));
-        amd64_unary(code, is_signed ? UNARY_IDIV : UNARY_DIV, wide, amd64_gpr(RCX));
-        if (op == OP_MODULO) amd64_mov(code, 8, amd64_gpr(RAX), amd64_gpr(RDX));
-        return true;
-    }
-    return false;
-}
-
 
 // [SECTION] Floats, casts and addresses
 
@@ -349,15 +332,13 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_INT_ARITHMETIC:
     case BC_INT_ARITHMETIC_CONSTANT: {
         if (!is_integer_size(b->size)) break;
-        Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RDX);
-        load_integer(code, b->size, RAX, d, is_signed);
-        if (b->opcode == BC_INT_ARITHMETIC) {
-            load_integer(code, b->size, RCX, amd64_get_memory(scope, b->operands[2].reg), is_signed);
-        } else {
-            amd64_mov_immediate(code, 8, amd64_gpr(RCX), b->operands[2].constant);
-        }
-        if (!integer_operation(code, b->operands[1].op, b->size, is_signed)) break;
-        store_integer(code, b->size, d, RAX);
+        bool constant = b->opcode == BC_INT_ARITHMETIC_CONSTANT;
+        // rbx holds a destination address: divisions take rdx, shifts rcx.
+        Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RBX);
+        Amd64_Operand s = constant ? Amd64_Operand{} : integer_operand(code, amd64_get_memory(scope, b->operands[2].reg), b->size, RDI);
+        Amd64_Operand working = integer_operand(code, d, b->size, RSI);
+        if (!amd64_integer_arithmetic(code, b->operands[1].op, b->size, working, s, constant, b->operands[2].constant, is_signed)) break;
+        if (working.reg != d.reg || working.kind != d.kind) store_integer(code, b->size, d, RSI);
         return true;
     }
     case BC_COMPARE:
@@ -366,19 +347,11 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_TEST_FLAGS:
     case BC_TEST_FLAGS_CONSTANT: {
         if (!is_integer_size(b->size)) break;
-        u32 wide = b->size == 8 ? 8 : 4;
-        load_integer(code, b->size, RAX, place(code, scope, b->operands[0].reg, to_memory, RDX), is_signed);
-        if (b->opcode == BC_COMPARE || b->opcode == BC_TEST_FLAGS) load_integer(code, b->size, RCX, amd64_get_memory(scope, b->operands[1].reg), is_signed);
-        else if (b->opcode != BC_COMPARE_TO_ZERO) {
-            // The constant is extended the way the value was.
-            u64 v = b->operands[1].constant;
-            u32 unused_bits = 64 - 8 * b->size;
-            if (b->size < 8) v = is_signed ? (u64)((s64)(v << unused_bits) >> unused_bits) : v & (~0ull >> unused_bits);
-            amd64_mov_immediate(code, 8, amd64_gpr(RCX), v);
-        }
-        if (b->opcode == BC_COMPARE_TO_ZERO) amd64_test(code, wide, amd64_gpr(RAX), RAX);
-        else if (b->opcode == BC_TEST_FLAGS || b->opcode == BC_TEST_FLAGS_CONSTANT) amd64_test(code, wide, amd64_gpr(RAX), RCX);
-        else amd64_alu(code, ALU_CMP, wide, amd64_gpr(RAX), amd64_gpr(RCX));
+        Amd64_Operand a = integer_operand(code, place(code, scope, b->operands[0].reg, to_memory, RBX), b->size, RSI);
+        bool with_register = b->opcode == BC_COMPARE || b->opcode == BC_TEST_FLAGS;
+        Amd64_Operand other = with_register ? integer_operand(code, amd64_get_memory(scope, b->operands[1].reg), b->size, RDI) : Amd64_Operand{};
+        u64 value = b->opcode == BC_COMPARE_TO_ZERO ? 0 : b->operands[1].constant;
+        amd64_integer_compare(code, b->size, a, other, !with_register, value, b->opcode == BC_TEST_FLAGS || b->opcode == BC_TEST_FLAGS_CONSTANT);
         return true;
     }
     case BC_CAST_INT_TO_SMALL_INT:

@@ -1,8 +1,7 @@
 // Bytecode -> AMD64: one pass over the program's bytecode array, each
 // instruction a short fixed sequence chosen by where its operands live.
-// Not yet: the multiply-by-constant shortcuts (shift, lea, imul stay plain
-// imul), negation and bitwise not, rotations, the prologue records, and
-// float remainder; these return false with the opcode named.
+// Opcodes or operand placements without a sequence return false with the
+// opcode named.
 #pragma once
 #include "compiler/back/amd64.h"
 #include "compiler/back/bytecode.h"
@@ -27,6 +26,16 @@ bool amd64_translate_bytecode(Dynamic_Array *bytecode, Amd64_Code *code, u64 ent
 // frame, [rbp + offset] in the sub-program's own argument block, or
 // [rip + offset] in a data section (following views).
 Amd64_Operand amd64_get_memory(Scope *scope, Register_Id id);
+
+// Integer sequences (amd64_integer.cpp). `d` is a machine register or memory
+// whose address is in neither rax, rcx nor rdx; `s` is ignored with `constant`.
+bool amd64_integer_arithmetic(Amd64_Code *code, u64 op, u32 size, Amd64_Operand d, Amd64_Operand s, bool constant, u64 value,
+                              bool is_signed);
+void amd64_integer_compare(Amd64_Code *code, u32 size, Amd64_Operand a, Amd64_Operand b, bool constant, u64 value, bool test);
+void amd64_multiply_by_constant(Amd64_Code *code, u32 size, u8 reg, u64 value);
+void amd64_lea_for_multiplication(Amd64_Code *code, u32 size, u8 reg, u32 factor);
+void amd64_shift_by_constant(Amd64_Code *code, Amd64_Shift op, u32 size, Amd64_Operand destination, u32 count);
+u64 amd64_extend_constant(u64 value, u32 size, bool is_signed);
 
 // Translates the program's bytecode and writes the image to `image_path`
 // with the compiler's data sections, relocations and loaded files.
