@@ -80,6 +80,11 @@ def literal(t, v):
     return f"{v}", f"(({C_TYPES[t]}){v}ULL)"
 
 
+def c_name(n):
+    """Members reached through the pointer `ps` are written with '->' in C."""
+    return n.replace("ps.", "ps->")
+
+
 class Gen:
     def __init__(self, rng):
         self.rng = rng
@@ -115,10 +120,10 @@ class Gen:
         vars_t = [n for n, vt in scope if vt == t]
         if vars_t and self.rng.random() < 0.75:
             n = self.rng.choice(vars_t)
-            return n, n, False
+            return n, c_name(n), False
         if scope and self.rng.random() < 0.5:
             n, vt = self.rng.choice(scope)
-            return f"cast({n}, {t})", f"(({C_TYPES[t]}){n})", False
+            return f"cast({n}, {t})", f"(({C_TYPES[t]}){c_name(n)})", False
         return self.constant(t)
 
     def dynamic(self, t, scope, depth):
@@ -129,9 +134,9 @@ class Gen:
         vars_t = [n for n, vt in scope if vt == t]
         if vars_t:
             n = self.rng.choice(vars_t)
-            return n, n, False
+            return n, c_name(n), False
         n, vt = self.rng.choice(scope)
-        return f"cast({n}, {t})", f"(({C_TYPES[t]}){n})", False
+        return f"cast({n}, {t})", f"(({C_TYPES[t]}){c_name(n)})", False
 
     def divisor(self, t, scope, depth):
         bits, signed = TYPES[t]
@@ -216,7 +221,7 @@ class Gen:
     def condition_part(self, scope):
         if self.rng.random() < 0.15:
             n, vt = self.rng.choice(scope)
-            return n, f"({n} != 0)"
+            return n, f"({c_name(n)} != 0)"
         return self.condition_value(scope, 1)
 
     def condition(self, scope):
@@ -250,9 +255,9 @@ class Gen:
                 else:
                     sym, name = rng.choice([("/", "div"), ("%", "mod")])
                     e = self.divisor(t, scope, 1)
-                return [f"{n} {sym}= {e[0]};"], [f"{n} = {name}_{ct}({n}, {e[1]});"]
+                return [f"{n} {sym}= {e[0]};"], [f"{c_name(n)} = {name}_{ct}({c_name(n)}, {e[1]});"]
             e = self.expr(t, scope)
-            return [f"{n} = {e[0]};"], [f"{n} = {e[1]};"]
+            return [f"{n} = {e[0]};"], [f"{c_name(n)} = {e[1]};"]
         if r < 0.62:
             c8, cc = self.condition(scope)
             a8, ac = self.block(scope, depth + 1, in_loop)
@@ -295,7 +300,7 @@ class Gen:
             while len(values) < rng.randint(1, 4):
                 v = self.value(t)
                 if v not in values: values.append(v)
-            lines8, linesc = [f"switch {n} {{"], [f"switch ({n}) {{"]
+            lines8, linesc = [f"switch {n} {{"], [f"switch ({c_name(n)}) {{"]
             groups = [values[:1], values[1:]] if len(values) > 1 and rng.random() < 0.5 else [[v] for v in values]
             for g in groups:
                 if not g: continue
@@ -308,7 +313,7 @@ class Gen:
                 linesc += ["    default: {"] + bc + ["    break; }"]
             return lines8 + ["}"], linesc + ["}"]
         n, t = rng.choice(targets)
-        return [f"log(int_to_string(cast({n}, s64)));"], [f"print_number((int64_t){n});"]
+        return [f"log(int_to_string(cast({n}, s64)));"], [f"print_number((int64_t){c_name(n)});"]
 
     def block(self, scope, depth, in_loop):
         b8, bc = [], []
@@ -342,8 +347,21 @@ class Gen:
         name = f"case{index}"
         params = [(f"p{j}", rng.choice(NAMES)) for j in range(rng.randint(1, 4))]
         result = rng.choice(NAMES)
-        scope = list(params)
+        scope = list(params) + self.globals
         body8, bodyc = [], []
+        if rng.random() < 0.5:
+            # A struct in memory, its members reached directly and through an address.
+            body8 += ["    st: S;", "    ps: @ S = @st;"]
+            bodyc += ["    struct S st = {0};", "    struct S *ps = &st;"]
+            for m, t in self.members:
+                scope.append((rng.choice(["st.", "ps."]) + m, t))
+        if rng.random() < 0.3:
+            t = rng.choice(NAMES)
+            body8 += [f"    w: {t} = {literal(t, self.value(t))[0]};", f"    pw: @ {t} = @w;"]
+            bodyc += [f"    {C_TYPES[t]} w = {literal(t, self.value(t))[1]};", f"    {C_TYPES[t]} *pw = &w;"]
+            body8[-2:] = [f"    w: {t} = 0;", f"    pw: @ {t} = @w;"]
+            bodyc[-2:] = [f"    {C_TYPES[t]} w = 0;", f"    {C_TYPES[t]} *pw = &w;"]
+            scope += [("w", t), ("pw[0]", t)]
         for j in range(rng.randint(2, 4)):
             t = rng.choice(NAMES)
             v = f"v{j}"
@@ -356,7 +374,7 @@ class Gen:
             body8 += ["    " + x for x in s8]
             bodyc += ["    " + x for x in sc]
         for v, t in scope:
-            if v.startswith("v"):
+            if v.startswith(("v", "st.", "g")):
                 body8.append(f"    log(int_to_string(cast({v}, s64)));")
                 bodyc.append(f"    print_number((int64_t){v});")
         e = self.expr(result, scope)
@@ -377,6 +395,12 @@ class Gen:
 def program(seed, first, count):
     g = Gen(random.Random(seed))
     parts8, partsc, main8, mainc = [], [C_PRELUDE], [], []
+    g.members = [(f"m{j}", g.rng.choice(NAMES)) for j in range(4)]
+    parts8.append("$S: #struct {\n" + "\n".join(f"    {m}: {t};" for m, t in g.members) + "\n};")
+    partsc.append("struct S {\n" + "\n".join(f"    {C_TYPES[t]} {m};" for m, t in g.members) + "\n};")
+    g.globals = [(f"g{j}", g.rng.choice(NAMES)) for j in range(4)]
+    parts8 += [f"{n}: {t};" for n, t in g.globals]
+    partsc += [f"static {C_TYPES[t]} {n};" for n, t in g.globals]
     for _ in range(max(2, count // 4)):
         h8, hc = g.helper()
         parts8.append(h8)

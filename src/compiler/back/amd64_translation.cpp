@@ -335,7 +335,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
         bool constant = b->opcode == BC_INT_ARITHMETIC_CONSTANT;
         // rbx holds a destination address: divisions take rdx, shifts rcx.
         Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RBX);
-        Amd64_Operand s = constant ? Amd64_Operand{} : integer_operand(code, amd64_get_memory(scope, b->operands[2].reg), b->size, RDI);
+        Amd64_Operand s = constant ? Amd64_Operand{} : integer_operand(code, place(code, scope, b->operands[2].reg, from_memory, RDI), b->size, RDI);
         Amd64_Operand working = integer_operand(code, d, b->size, RSI);
         if (!amd64_integer_arithmetic(code, b->operands[1].op, b->size, working, s, constant, b->operands[2].constant, is_signed)) break;
         if (working.reg != d.reg || working.kind != d.kind) store_integer(code, b->size, d, RSI);
@@ -349,7 +349,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
         if (!is_integer_size(b->size)) break;
         Amd64_Operand a = integer_operand(code, place(code, scope, b->operands[0].reg, to_memory, RBX), b->size, RSI);
         bool with_register = b->opcode == BC_COMPARE || b->opcode == BC_TEST_FLAGS;
-        Amd64_Operand other = with_register ? integer_operand(code, amd64_get_memory(scope, b->operands[1].reg), b->size, RDI) : Amd64_Operand{};
+        Amd64_Operand other = with_register ? integer_operand(code, place(code, scope, b->operands[1].reg, from_memory, RDI), b->size, RDI) : Amd64_Operand{};
         u64 value = b->opcode == BC_COMPARE_TO_ZERO ? 0 : b->operands[1].constant;
         amd64_integer_compare(code, b->size, a, other, !with_register, value, b->opcode == BC_TEST_FLAGS || b->opcode == BC_TEST_FLAGS_CONSTANT);
         return true;
@@ -414,7 +414,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_FLOAT_ARITHMETIC_CONSTANT: {
         if (b->size != 4 && b->size != 8) break;
         Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RDX);
-        if (b->opcode == BC_FLOAT_ARITHMETIC) load_float(code, b->size, 1, amd64_get_memory(scope, b->operands[2].reg));
+        if (b->opcode == BC_FLOAT_ARITHMETIC) load_float(code, b->size, 1, place(code, scope, b->operands[2].reg, from_memory, RCX));
         else load_float_constant(code, b->size, 1, b->operands[2].real);
         load_float(code, b->size, 0, d);
         if (!float_operation(code, b->operands[1].op, b->size)) break;
@@ -425,7 +425,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_FLOAT_COMPARE_TO_CONSTANT:
     case BC_FLOAT_COMPARE_TO_ZERO: {
         if (b->size != 4 && b->size != 8) break;
-        if (b->opcode == BC_FLOAT_COMPARE) load_float(code, b->size, 1, amd64_get_memory(scope, b->operands[1].reg));
+        if (b->opcode == BC_FLOAT_COMPARE) load_float(code, b->size, 1, place(code, scope, b->operands[1].reg, from_memory, RCX));
         else if (b->opcode == BC_FLOAT_COMPARE_TO_CONSTANT) load_float_constant(code, b->size, 1, b->operands[1].real);
         else amd64_xorps(code, 1, 1);
         load_float(code, b->size, 0, place(code, scope, b->operands[0].reg, to_memory, RDX));
@@ -442,7 +442,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_CALCULATE_ADDRESS:
     case BC_CALCULATE_ADDRESS_CONSTANT: {
         bool constant = b->opcode == BC_CALCULATE_ADDRESS_CONSTANT;
-        calculate_address(code, amd64_get_memory(scope, b->operands[1].reg),
+        calculate_address(code, place(code, scope, b->operands[1].reg, from_memory, RDI),
                           constant ? Amd64_Operand{} : amd64_get_memory(scope, b->operands[2].reg), constant,
                           b->operands[2].constant, b->operands[3].constant);
         store_integer(code, 8, place(code, scope, b->operands[0].reg, to_memory, RDX), RCX);
@@ -451,7 +451,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_MEMORY_DEREFERENCE:
     case BC_MEMORY_DEREFERENCE_CONSTANT: {
         bool constant = b->opcode == BC_MEMORY_DEREFERENCE_CONSTANT;
-        calculate_address(code, amd64_get_memory(scope, b->operands[1].reg),
+        calculate_address(code, place(code, scope, b->operands[1].reg, from_memory, RDI),
                           constant ? Amd64_Operand{} : amd64_get_memory(scope, b->operands[2].reg), constant,
                           b->operands[2].constant, b->operands[3].constant);
         Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RDX);
