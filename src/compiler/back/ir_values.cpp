@@ -403,6 +403,71 @@ static bool assign(Scope *scope, Value *destination, Value *source, Token *where
     return true;
 }
 
+// [SECTION] '&&' and '||' as values
+
+// A b8 temporary holding 0 or 1 for the truth of `v`.
+static Value truth_temporary(Scope *scope, Value *v) {
+    Compiler_State *s = &global_compiler_state;
+    Value d;
+    if (value_is_constant(v)) {
+        bool truth = (v->constant.kind & CONSTANT_REAL) ? v->constant.f != 0.0 : v->constant.u != 0;
+        Value k = {};
+        make_constant_value_from_integer(&k, s->type_b8, truth ? 1 : 0);
+        make_dynamic_value(scope, s->type_b8, &d);
+        instruction_copy_constant(scope, &d, &k);
+        return d;
+    }
+    if ((v->kind & VALUE_KIND_BOOLEAN) && (v->kind & VALUE_KIND_TEMPORARY) && !(v->kind & VALUE_KIND_INDIRECT) && v->type &&
+        v->type->size == 1) {
+        d = *v;
+        d.type = s->type_b8;
+        return d;
+    }
+    Value t = working_copy(scope, v);
+    instruction_make_value_boolean(scope, &t);
+    t.kind |= VALUE_KIND_BOOLEAN;
+    if (t.type && t.type->size == 1) {
+        t.type = s->type_b8;
+        return t;
+    }
+    make_dynamic_value(scope, s->type_b8, &d);
+    instruction_cast(scope, &d, &t);
+    d.kind |= VALUE_KIND_BOOLEAN;
+    return d;
+}
+
+static IR_Instruction *logical_begin(Scope *scope, Value *left, u64 op, Token *where) {
+    if (!make_value_dynamic(scope, left)) return nullptr;
+    Value d = truth_temporary(scope, left);
+    IR_Instruction *test = allocate_an_instruction(scope, IR_COMPARE_TO_ZERO);
+    test->operands[0] = operand_from_value(&d);
+    test->num_operands = 1;
+    test->first = where;
+    IR_Instruction *end_label = make_label(scope);
+    instruction_jump_if(scope, op == OP_LOGICAL_AND ? IR_CONDITION_ZE : IR_CONDITION_NZ, end_label);
+    d.first = left->first;
+    *left = d;
+    return end_label;
+}
+
+// With no label the left side was a constant that did not decide: the result is the right side's truth.
+static bool logical_end(Scope *scope, Value *left, Value *right, IR_Instruction *end_label, Token *where) {
+    Compiler_State *s = &global_compiler_state;
+    if (right->flags & VALUE_UNTYPED) value_set_default_type(right);
+    Value r = truth_temporary(scope, right);
+    if (!end_label) {
+        *left = r;
+        left->type = s->type_b8;
+        return true;
+    }
+    IR_Instruction *copy = instruction_copy_variable(scope, left, &r);
+    copy->first = where;
+    place_instruction(scope, end_label);
+    left->type = s->type_b8;
+    left->kind |= VALUE_KIND_BOOLEAN;
+    return true;
+}
+
 bool emit_call(Scope *scope, Identifier *sub_program, Value *callee, Value *arguments, u32 num_arguments, Value *out, Token *where);
 
 void ir_install_code_generator() {
@@ -412,6 +477,8 @@ void ir_install_code_generator() {
     code_generator.make_value_dynamic = make_value_dynamic;
     code_generator.binary = binary;
     code_generator.unary = unary;
+    code_generator.logical_begin = logical_begin;
+    code_generator.logical_end = logical_end;
     code_generator.member = member;
     code_generator.index = index;
     code_generator.cast = cast;

@@ -30,6 +30,12 @@ struct Code_Generator {
     // `left` = `left` op `right`; the front end has checked and converted both sides.
     bool (*binary)(Scope *scope, Value *left, u64 op, Value *right, Token *where);
     bool (*unary)(Scope *scope, Value *v, u64 op, Token *where);
+    // '&&' and '||' as values, in two halves around the right side so that it
+    // runs only when needed: `logical_begin` turns `left` into the result
+    // temporary and jumps past the right side when `left` decides; the label
+    // it returns goes to `logical_end`, which stores the right side's truth.
+    IR_Instruction *(*logical_begin)(Scope *scope, Value *left, u64 op, Token *where);
+    bool (*logical_end)(Scope *scope, Value *left, Value *right, IR_Instruction *end_label, Token *where);
     // A variable member at `offset` of a struct value (or of the struct an address points to).
     bool (*member)(Scope *scope, Value *base, u32 offset, Identifier *type, Value *out);
     // Element `index` of an address, an array or a String; `out->type` is the element type.

@@ -834,6 +834,64 @@ static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
     return true;
 }
 
+// [SECTION] '&&' and '||'
+
+static bool check_truth_operand(const Value *v, Token *where) {
+    Identifier *t = v->type;
+    if ((v->flags & VALUE_UNTYPED) || !t || t->pointer_depth || !(t->flags & (TYPE_STRUCT | TYPE_VOID))) return true;
+    print_error_on_token(where, "This operator cannot be applied on values of type '%s'.", type_to_c_string(t));
+    return false;
+}
+
+static bool constant_truth(const Value *v) {
+    if (v->constant.kind & CONSTANT_REAL) return v->constant.f != 0.0;
+    if (v->constant.kind & CONSTANT_STRING) return v->constant.string.count != 0;
+    return v->constant.u != 0;
+}
+
+// 'left op right' for '&&' and '||', `out` holding the left side. The right
+// side runs only when the left one does not decide: with a constant left that
+// decides, the right side is still checked, in a scope whose code is dropped.
+static bool parse_logical(Expression_Context *ctx, Cursor *c, u8 priority, u64 op, Token *where, Value *out) {
+    Compiler_State *s = &global_compiler_state;
+    if (!check_truth_operand(out, where)) return false;
+    Value right = {};
+    auto parse_right = [&](Scope *scope) {
+        Expression_Context inner = {scope, ctx->end};
+        return parse_expression(&inner, c, (u8)(priority + 1), s->type_b8, &right) &&
+               check_value_has_result(&right, right.first ? right.first : where) && check_truth_operand(&right, where);
+    };
+    Token *first = out->first;
+    if (value_is_constant(out)) {
+        bool left = constant_truth(out);
+        bool decides = op == OP_LOGICAL_AND ? !left : left;
+        if (decides) {
+            if (!parse_right(_add_a_scope(ctx->scope, 0))) return false;
+        } else {
+            if (!parse_right(ctx->scope)) return false;
+            if (!value_is_constant(&right)) {
+                if (!code_generator.logical_end(ctx->scope, out, &right, nullptr, where)) return false;
+                out->first = first;
+                out->last = right.last;
+                return true;
+            }
+            left = constant_truth(&right);
+        }
+        Token *last = right.last;
+        make_constant_value_from_integer(out, s->type_b8, left ? 1 : 0);
+        out->first = first;
+        out->last = last;
+        return true;
+    }
+    IR_Instruction *end_label = code_generator.logical_begin(ctx->scope, out, op, where);
+    if (!end_label) return false;
+    if (!parse_right(ctx->scope)) return false;
+    if (!code_generator.logical_end(ctx->scope, out, &right, end_label, where)) return false;
+    out->first = first;
+    out->last = right.last;
+    return true;
+}
+
 static bool combine(Value *left, u64 op, Value *right, Token *where) {
     if (op == OP_ASSIGN || (op & OP_ASSIGN)) {
         if (value_is_constant(left)) print_error_on_token(where, "You cannot reassign a value to a constant.");
@@ -880,6 +938,10 @@ static bool parse_expression(Expression_Context *ctx, Cursor *c, u8 min_level, I
         Identifier *right_expected = out->flags & VALUE_UNTYPED ? expected : out->type;
         if (out->type == global_compiler_state.type_Type) right_expected = nullptr;
         ok = check_value_has_result(out, out->first ? out->first : where);
+        if (ok && (op & (OP_LOGICAL_AND | OP_LOGICAL_OR)) && code_generation_enabled()) {
+            ok = parse_logical(ctx, c, priority, op, where, out);
+            continue;
+        }
         if (ok) ok = parse_expression(ctx, c, (u8)(priority + 1), right_expected, &right);
         if (ok) ok = check_value_has_result(&right, right.first ? right.first : where);
         if (ok) ok = combine(out, op, &right, where);
