@@ -361,7 +361,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
         Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RDX);
         load_integer(code, b->size, RAX, d, is_signed);
         if (b->opcode == BC_INT_ARITHMETIC) {
-            load_integer(code, b->size, RCX, amd64_get_memory(scope, b->operands[2].reg), is_signed);
+            load_integer(code, b->size, RCX, place(code, scope, b->operands[2].reg, b->flags & BC_FLAG_FROM_MEMORY, RCX), is_signed);
         } else {
             amd64_mov_immediate(code, 8, amd64_gpr(RCX), b->operands[2].constant);
         }
@@ -377,7 +377,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
         if (!is_integer_size(b->size)) break;
         u32 wide = b->size == 8 ? 8 : 4;
         load_integer(code, b->size, RAX, place(code, scope, b->operands[0].reg, to_memory, RDX), is_signed);
-        if (b->opcode == BC_COMPARE || b->opcode == BC_TEST_FLAGS) load_integer(code, b->size, RCX, amd64_get_memory(scope, b->operands[1].reg), is_signed);
+        if (b->opcode == BC_COMPARE || b->opcode == BC_TEST_FLAGS) load_integer(code, b->size, RCX, place(code, scope, b->operands[1].reg, b->flags & BC_FLAG_FROM_MEMORY, RCX), is_signed);
         else if (b->opcode != BC_COMPARE_TO_ZERO) {
             // The constant is extended the way the value was.
             u64 v = b->operands[1].constant;
@@ -450,7 +450,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_FLOAT_ARITHMETIC_CONSTANT: {
         if (b->size != 4 && b->size != 8) break;
         Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RDX);
-        if (b->opcode == BC_FLOAT_ARITHMETIC) load_float(code, b->size, 1, amd64_get_memory(scope, b->operands[2].reg));
+        if (b->opcode == BC_FLOAT_ARITHMETIC) load_float(code, b->size, 1, place(code, scope, b->operands[2].reg, b->flags & BC_FLAG_FROM_MEMORY, RCX));
         else load_float_constant(code, b->size, 1, b->operands[2].real);
         load_float(code, b->size, 0, d);
         if (!float_operation(code, b->operands[1].op, b->size)) break;
@@ -461,7 +461,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_FLOAT_COMPARE_TO_CONSTANT:
     case BC_FLOAT_COMPARE_TO_ZERO: {
         if (b->size != 4 && b->size != 8) break;
-        if (b->opcode == BC_FLOAT_COMPARE) load_float(code, b->size, 1, amd64_get_memory(scope, b->operands[1].reg));
+        if (b->opcode == BC_FLOAT_COMPARE) load_float(code, b->size, 1, place(code, scope, b->operands[1].reg, b->flags & BC_FLAG_FROM_MEMORY, RCX));
         else if (b->opcode == BC_FLOAT_COMPARE_TO_CONSTANT) load_float_constant(code, b->size, 1, b->operands[1].real);
         else amd64_xorps(code, 1, 1);
         load_float(code, b->size, 0, place(code, scope, b->operands[0].reg, to_memory, RDX));
