@@ -40,6 +40,9 @@ struct Code_Generator {
     bool (*member)(Scope *scope, Value *base, u32 offset, Identifier *type, Value *out);
     // Element `index` of an address, an array or a String; `out->type` is the element type.
     bool (*index)(Scope *scope, Value *base, Value *index, Value *out);
+    // A temporary array value of `type` over fresh zeroed storage for `capacity`
+    // elements, its count set to `count` (an array literal with run-time items).
+    bool (*array_literal)(Scope *scope, Identifier *type, u32 capacity, u32 count, Value *out);
     bool (*cast)(Scope *scope, Value *v, Identifier *type, Token *where);
     bool (*assign)(Scope *scope, Value *destination, Value *source, Token *where);
     // A call of `sub_program` (or of the sub-program address held by `callee`); arguments

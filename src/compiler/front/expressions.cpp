@@ -741,6 +741,11 @@ static bool parse_operand(Expression_Context *ctx, Cursor *c, Identifier *expect
 
 // [SECTION] Binary operators
 
+static bool is_plain_number(Identifier *t) {
+    if (t && t->pointer_depth == 0 && (t->flags & TYPE_ENUM) && t->base_type) t = t->base_type;
+    return t && t->pointer_depth == 0 && (t->flags & TYPE_NUMBER);
+}
+
 static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
     Compiler_State *s = &global_compiler_state;
     // Either side may be the one that is not a number; a literal on the other
@@ -828,6 +833,18 @@ static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
         }
         Identifier *result_type = left->type;
         if (op & (OP_CMP | OP_LOGICAL_AND | OP_LOGICAL_OR)) left->type = lt;
+        // Two numbers of different types meet in the wider one: a narrower
+        // run-time side is converted first, not read at the wider size.
+        Identifier *common = (op & OP_CMP) ? (check_imperfect_types_mix_no_error(lt, rt, nullptr) ? lt : rt) : left->type;
+        if (!(op & (OP_LOGICAL_AND | OP_LOGICAL_OR)) && is_plain_number(common)) {
+            if (!value_is_constant(right) && is_plain_number(right->type) && right->type != common &&
+                !code_generator.cast(expression_scope, right, common, where)) return false;
+            if (!value_is_constant(left) && is_plain_number(lt) && lt != common) {
+                left->type = lt;
+                if (!code_generator.cast(expression_scope, left, common, where)) return false;
+                if (op & OP_CMP) left->type = common;
+            }
+        }
         if (!code_generator.binary(expression_scope, left, op, right, where)) return false;
         left->type = result_type;
     }
