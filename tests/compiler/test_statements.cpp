@@ -151,6 +151,17 @@ static const Statement_Case BODY_CASES[] = {
     {"#syntax;", "2:1", "The compiler expected a block of code after this to determine how to perform syntax highlighting."},
     {"#events;", "2:1", "Expected a code block after directive #events."},
     {"$i: (a: u8) -> u8 = #inline { return b; };\n#on_load { x := i(1); }", "2:38", "'b' was not previously declared."},
+    // Polymorphic calls: the only candidate's own reason is given.
+    {"$f: (a: @ ?T) = {};\n#on_load { x: u8; f(x); }", "3:21", "Type 'u8' is incompatible with '@ ?T'."},
+    {"$f: (a: [] ?T) = {};\n#on_load { x: u8; f(x); }", "3:21", "Type 'u8' is incompatible with '[] ?T'."},
+    {"$f: ($N: u32) = {};\n#on_load { x: u32; f(x); }", "3:22", "This expression does not appear to be constant."},
+    {"$f: (a: ?T, b: u8) = {};\n#on_load { f(1, 2, 3); }", "3:20", "Sub-program 'f' takes 2 parameters but you are trying to assign more parameters."},
+    {"$f: (a: ?T) = {};\n#on_load { f(b = 1); }", "3:14", "Sub-program 'f' has no parameter named 'b'."},
+    {"$f: (a: ?T, b: u8) = {};\n#on_load { f(1); }", "3:13", "Parameter 'b' does not have a default value."},
+    {"$f: (a: ?T, b: u8) = {};\n#on_load { f(1, a = 2); }", "3:17", "Parameter 'a' is already set."},
+    {"$f: (a: ?T, b: ?T) = {};\n#on_load { x: u8; f(x, \"s\"); }", "2:17", "'T' is already declared.\n"},
+    {"$f: (a: ?T) = {};\n$f: (b: ?U) = {};\n#on_load { f(1); }", "4:13", "There is more than one overload that matches this call."},
+    {"$f: (a: ?T) = { y: T = a + z; };\n#on_load { f(1); }", "2:28", "'z' was not previously declared."},
 };
 
 TEST(Compiler_Statements, BodiesAndCallsReportTheirMistakes) {

@@ -8,6 +8,7 @@
 #include "compiler/front/code_hooks.h"
 #include "compiler/front/compiler.h"
 #include "compiler/front/diagnostics.h"
+#include "compiler/front/polymorphic_calls.h"
 
 constexpr u32 MAX_CALL_ARGUMENTS = 256;
 
@@ -193,20 +194,34 @@ static Identifier *find_overload(Call *call, Identifier *named, Call_Argument **
         Identifier *first = get_identifier_in_scope(s, named->name, named->name_length);
         if (!first || first->declaration_kind != DECLARATION_SUB_PROGRAM) continue;
         Identifier *match = nullptr;
+        bool match_is_polymorphic = false;
         for (Identifier *c = first; c; c = c->next_overload) {
             if (!resolve_identifier(c)) return nullptr;
             any_candidate = true;
             only_candidate = c;
             num_candidates++;
             Call_Argument **into = allocate_slots(c->signature);
-            if (!check_for_overload_match(c, call, into)) continue;
+            bool polymorphic = c->flags & IDENTIFIER_POLYMORPHIC;
+            Identifier *instance = nullptr;
+            if (polymorphic) {
+                // A plain candidate that matches is preferred to an instance.
+                if (match && !match_is_polymorphic) continue;
+                instance = match_polymorphic_candidate(c, call->scope, call->arguments, call->num_arguments, into, call->open, false);
+                if (!instance) continue;
+            } else if (!check_for_overload_match(c, call, into)) {
+                continue;
+            }
+            if (match && match_is_polymorphic && !polymorphic) {
+                match = nullptr;
+            }
             if (match) {
                 print_error_on_token(call->open, "There is more than one overload that matches this call.");
                 print_note_on_trace(match->declaration, "This is one of them.");
                 print_note_on_trace(c->declaration, "This is another one.");
                 return nullptr;
             }
-            match = c;
+            match = polymorphic ? instance : c;
+            match_is_polymorphic = polymorphic;
             *slots = into;
         }
         if (match) return match;
@@ -217,6 +232,12 @@ static Identifier *find_overload(Call *call, Identifier *named, Call_Argument **
         return nullptr;
     }
     // With a single candidate the precise reason is worth more than "no match".
+    if (num_candidates == 1 && (only_candidate->flags & IDENTIFIER_POLYMORPHIC)) {
+        *slots = allocate_slots(only_candidate->signature);
+        u32 errors = compile_errors.count;
+        Identifier *instance = match_polymorphic_candidate(only_candidate, call->scope, call->arguments, call->num_arguments, *slots, call->open, true);
+        if (instance || compile_errors.count != errors) return instance;
+    }
     if (num_candidates == 1 && only_candidate->signature && only_candidate->type) {
         *slots = allocate_slots(only_candidate->signature);
         if (!assign_arguments_with_errors(only_candidate->signature, (const char *)arena_copy(identifier_name(only_candidate)).data, call, *slots)) return nullptr;
@@ -305,12 +326,13 @@ static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Valu
         Identifier *named = callee->constant.type_value;
         Identifier *chosen = find_overload(&call, named, &slots);
         if (!chosen) return false;
-        if (chosen->flags & IDENTIFIER_POLYMORPHIC) {
-            print_error_on_token(open, "Calls of polymorphic sub-programs are not supported by this version of the compiler yet.");
-            return false;
+        Scope *defaults_scope = chosen->scope;
+        if (chosen->instance_of) {
+            if (!compile_polymorphic_instance(chosen, open)) return false;
+            defaults_scope = chosen->signature->parameter_scope;
         }
         Value *values = allocate_values(chosen->signature);
-        if (!prepare_arguments(&call, chosen->signature, chosen->scope, slots, values)) return false;
+        if (!prepare_arguments(&call, chosen->signature, defaults_scope, slots, values)) return false;
         return finish_call(&call, chosen, nullptr, chosen->type, values, out);
     }
     Identifier *type = callee->type;
