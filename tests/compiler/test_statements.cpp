@@ -162,6 +162,15 @@ static const Statement_Case BODY_CASES[] = {
     {"$f: (a: ?T, b: ?T) = {};\n#on_load { x: u8; f(x, \"s\"); }", "2:17", "'T' is already declared.\n"},
     {"$f: (a: ?T) = {};\n$f: (b: ?U) = {};\n#on_load { f(1); }", "4:13", "There is more than one overload that matches this call."},
     {"$f: (a: ?T) = { y: T = a + z; };\n#on_load { f(1); }", "2:28", "'z' was not previously declared."},
+    // Calls evaluated while compiling.
+    {"$f: (x: s64) -> s64 = { return x; };\n$C := f(1);", "3:7", "Only inlined sub-programs can be used to assign a constant value like that."},
+    {"$f: (x: s64) -> s64 = { return x; };\n$C := #constant f(1);", "3:7", "The #constant directive must be used on an inlined sub-program."},
+    {"x: u32;\n$C := #constant x(1);", "3:7", "The #constant directive must be used on a constant sub-program call."},
+    {"$C := #constant 5;", "2:7", "Expected a call after directive '#constant'."},
+    {"$f: (x: s64) -> s64 = #inline { return x; };\n#on_load { a: s64 = 1; c := #constant f(a); }", "3:41", "This expression does not appear to be constant."},
+    {"$f: (x: s64) -> s64 = #inline { while x {} return x; };\n$C := #constant f(1);", "2:33", "This statement cannot be evaluated while compiling"},
+    {"$f: () = #inline { };\n$C := #constant f();", "3:18", "This expression does not appear to be constant."},
+    {"$f: (x: s64) -> s64 = #inline { if x > y { return 1; } return 2; };\n$C := #constant f(1);", "2:40", "'y' was not previously declared."},
 };
 
 TEST(Compiler_Statements, BodiesAndCallsReportTheirMistakes) {

@@ -9,6 +9,7 @@
 #include "compiler/front/compiler.h"
 #include "compiler/front/diagnostics.h"
 #include "compiler/front/polymorphic_calls.h"
+#include "compiler/front/constant_calls.h"
 
 constexpr u32 MAX_CALL_ARGUMENTS = 256;
 
@@ -309,10 +310,17 @@ static bool finish_call(Call *call, Identifier *sub_program, Value *callee, Iden
 
 static Value *allocate_values(Signature *sig) { return (Value *)scratch_allocate(sizeof(Value) * (sig->num_parameters ? sig->num_parameters : 1)); }
 
-static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Value *out) {
+// `constant_form`: '#constant' (or the '$C := f(...)' declaration when null
+// with `evaluate` set): the chosen inlined sub-program is evaluated now.
+static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Value *out, bool evaluate = false, Token *constant_form = nullptr) {
     Call call = {scope, open, nullptr, 0};
     Call_Argument **slots = nullptr;
     bool constant_sub_program = value_is_constant(callee) && (callee->constant.kind & CONSTANT_SUB_PROGRAM) && callee->constant.type_value;
+    if (evaluate && !constant_sub_program) {
+        if (constant_form) print_error_on_token(constant_form, "The %s directive must be used on a constant sub-program call.", token_to_c_string(constant_form));
+        else print_error_on_token(callee->first, "Only inlined sub-programs can be used to assign a constant value like that.");
+        return false;
+    }
     if (!constant_sub_program && !(callee->type && callee->type->pointer_depth == 0 && (callee->type->flags & TYPE_SUB_PROGRAM))) {
         if (value_is_constant(callee) && (callee->constant.kind & CONSTANT_TYPE)) {
             print_error_on_token(callee->first, "'%s' is not a sub-program.", token_to_c_string(callee->first));
@@ -327,6 +335,23 @@ static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Valu
         Identifier *chosen = find_overload(&call, named, &slots);
         if (!chosen) return false;
         Scope *defaults_scope = chosen->scope;
+        if (evaluate) {
+            if (!(chosen->flags & SUB_PROGRAM_INLINED)) {
+                if (constant_form) print_error_on_token(constant_form, "The %s directive must be used on an inlined sub-program.", token_to_c_string(constant_form));
+                else print_error_on_token(callee->first, "Only inlined sub-programs can be used to assign a constant value like that.");
+                return false;
+            }
+            if (chosen->instance_of) defaults_scope = chosen->signature->parameter_scope;
+            Value *values = allocate_values(chosen->signature);
+            Code_Generator saved = code_generator;
+            code_generator = Code_Generator{}; // constant arguments make no code
+            bool ok = prepare_arguments(&call, chosen->signature, defaults_scope, slots, values);
+            code_generator = saved;
+            if (!ok || !evaluate_inlined_call(chosen, values, open, out)) return false;
+            out->first = callee->first;
+            out->last = open->partner;
+            return true;
+        }
         if (chosen->instance_of) {
             if (!compile_polymorphic_instance(chosen, open)) return false;
             defaults_scope = chosen->signature->parameter_scope;
@@ -349,6 +374,13 @@ static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Valu
 bool parse_call(Scope *scope, Value *callee, Token *open, Value *out) {
     u64 mark = tmp_get_position();
     bool ok = parse_call_in_scratch(scope, callee, open, out);
+    tmp_set_position(mark);
+    return ok;
+}
+
+bool parse_constant_call(Scope *scope, Value *callee, Token *open, Token *directive, Value *out) {
+    u64 mark = tmp_get_position();
+    bool ok = parse_call_in_scratch(scope, callee, open, out, true, directive);
     tmp_set_position(mark);
     return ok;
 }

@@ -9,6 +9,7 @@
 // literal without its sign, so 'x-1' means x - 1.
 #include "compiler/front/compiler.h"
 #include "compiler/front/code_hooks.h"
+#include "compiler/front/constant_calls.h"
 #include "compiler/front/diagnostics.h"
 
 struct Cursor {
@@ -78,6 +79,8 @@ static bool make_value_from_identifier(Identifier *id, Token *name, Value *out) 
     }
     return true;
 }
+
+bool make_value_from_identifier_for_call(Identifier *id, Token *name, Value *out) { return make_value_from_identifier(id, name, out); }
 
 // [SECTION] Member and index access
 
@@ -434,8 +437,20 @@ static bool parse_directive_value(Expression_Context *ctx, Cursor *c, Value *out
             print_error_on_token(d, "Expected a call after directive '%s'.", token_to_c_string(d));
             return false;
         }
-        print_error_on_token(call, "Sub-program calls cannot be evaluated by this version of the compiler yet.");
-        return false;
+        if (!(call->kind & TOKEN_IDENTIFIER)) {
+            print_error_on_token(d, "The %s directive must be used on a constant sub-program call.", token_to_c_string(d));
+            return false;
+        }
+        Identifier *id = get_identifier_with_error(ctx->scope, call, false);
+        if (!id) return false;
+        Value callee = {};
+        if (!make_value_from_identifier(id, call, &callee)) return false;
+        if (!parse_constant_call(ctx->scope, &callee, call->next, d, out)) return false;
+        out->first = d;
+        out->last = call->next->partner;
+        c->t = call->next->partner->next;
+        c->split = false;
+        return true;
     } else {
         print_error_on_token(d, "Directive '%s' is either unsupported or cannot be used here.", token_to_c_string(d));
         return false;
