@@ -109,6 +109,8 @@ static const Statement_Case STATEMENT_CASES[] = {
     {"f: f32;\nf %= 2;", "3:3", "Operator '%' must be used on integers."},
     {"x := 1;\nx /= 0;", "3:3", "It looks like you are dividing by zero."},
     {"for 3 -> i { i: u8; }", "2:14", "'i' is already declared.\n"},
+    {"$K: u64 = 10;\nfor K, 0 #step 3 {}", "3:16", "This loop counts an unsigned index (type 'u64') down past 0, so it would never end."},
+    {"$K: u64 = 9;\nn: u64 = 2;\nfor K, 1 #step n {}", "4:16", "This loop counts an unsigned index (type 'u64') down past 0"},
 };
 
 TEST(Compiler_Statements, EachMistakeIsReportedWhereItIs) {
@@ -151,6 +153,26 @@ static const Statement_Case BODY_CASES[] = {
     {"#syntax;", "2:1", "The compiler expected a block of code after this to determine how to perform syntax highlighting."},
     {"#events;", "2:1", "Expected a code block after directive #events."},
     {"$i: (a: u8) -> u8 = #inline { return b; };\n#on_load { x := i(1); }", "2:38", "'b' was not previously declared."},
+    // Polymorphic calls: the only candidate's own reason is given.
+    {"$f: (a: @ ?T) = {};\n#on_load { x: u8; f(x); }", "3:21", "Type 'u8' is incompatible with '@ ?T'."},
+    {"$f: (a: [] ?T) = {};\n#on_load { x: u8; f(x); }", "3:21", "Type 'u8' is incompatible with '[] ?T'."},
+    {"$f: ($N: u32) = {};\n#on_load { x: u32; f(x); }", "3:22", "This expression does not appear to be constant."},
+    {"$f: (a: ?T, b: u8) = {};\n#on_load { f(1, 2, 3); }", "3:20", "Sub-program 'f' takes 2 parameters but you are trying to assign more parameters."},
+    {"$f: (a: ?T) = {};\n#on_load { f(b = 1); }", "3:14", "Sub-program 'f' has no parameter named 'b'."},
+    {"$f: (a: ?T, b: u8) = {};\n#on_load { f(1); }", "3:13", "Parameter 'b' does not have a default value."},
+    {"$f: (a: ?T, b: u8) = {};\n#on_load { f(1, a = 2); }", "3:17", "Parameter 'a' is already set."},
+    {"$f: (a: ?T, b: ?T) = {};\n#on_load { x: u8; f(x, \"s\"); }", "2:17", "'T' is already declared.\n"},
+    {"$f: (a: ?T) = {};\n$f: (b: ?U) = {};\n#on_load { f(1); }", "4:13", "There is more than one overload that matches this call."},
+    {"$f: (a: ?T) = { y: T = a + z; };\n#on_load { f(1); }", "2:28", "'z' was not previously declared."},
+    // Calls evaluated while compiling.
+    {"$f: (x: s64) -> s64 = { return x; };\n$C := f(1);", "3:7", "Only inlined sub-programs can be used to assign a constant value like that."},
+    {"$f: (x: s64) -> s64 = { return x; };\n$C := #constant f(1);", "3:7", "The #constant directive must be used on an inlined sub-program."},
+    {"x: u32;\n$C := #constant x(1);", "3:7", "The #constant directive must be used on a constant sub-program call."},
+    {"$C := #constant 5;", "2:7", "Expected a call after directive '#constant'."},
+    {"$f: (x: s64) -> s64 = #inline { return x; };\n#on_load { a: s64 = 1; c := #constant f(a); }", "3:41", "This expression does not appear to be constant."},
+    {"$f: (x: s64) -> s64 = #inline { while x {} return x; };\n$C := #constant f(1);", "2:33", "This statement cannot be evaluated while compiling"},
+    {"$f: () = #inline { };\n$C := #constant f();", "3:18", "This expression does not appear to be constant."},
+    {"$f: (x: s64) -> s64 = #inline { if x > y { return 1; } return 2; };\n$C := #constant f(1);", "2:40", "'y' was not previously declared."},
 };
 
 TEST(Compiler_Statements, BodiesAndCallsReportTheirMistakes) {

@@ -93,28 +93,37 @@ void amd64_copy_data(Amd64_Code *code, Amd64_Operand destination, Amd64_Operand 
 // [SECTION] Frames
 
 // The registers kept across every call of the frame that starts at `index`.
-static void call_masks(Dynamic_Array *bytecode, u32 index, u16 *integer_mask, u16 *float_mask) {
+static bool call_masks(Dynamic_Array *bytecode, u32 index, u16 *integer_mask, u16 *float_mask) {
+    bool foreign = false;
     *integer_mask = *float_mask = 0;
     Bytecode_Instruction *push = dynamic_array_at<Bytecode_Instruction>(bytecode, index);
     for (u32 i = index + 1; i < bytecode->count; i++) {
         Bytecode_Instruction *b = dynamic_array_at<Bytecode_Instruction>(bytecode, i);
         if (b->opcode == BC_POP_STACK_FRAME && b->operands[0].reference == push->operands[0].reference) break;
         if (b->opcode == BC_FOREIGN_CALL) {
+            foreign = true;
             *integer_mask |= b->integer_mask;
             *float_mask |= b->float_mask;
         }
     }
+    return foreign;
 }
 
 static void push_frame(Amd64_Translation *t, u32 index, Bytecode_Instruction *b) {
     Scope *scope = (Scope *)b->operands[0].reference;
     bool is_entry = scope && (scope->flags & SCOPE_ENTRY_POINT);
     u16 call_integer, call_float;
-    call_masks(t->bytecode, index, &call_integer, &call_float);
+    bool foreign = call_masks(t->bytecode, index, &call_integer, &call_float);
     // Entry blocks are entered through tarno_amd64_enter, which keeps the
     // callee-saved registers; a sub-program keeps everything it uses, rbp included.
     u16 saved_integer = is_entry ? 0 : (u16)(b->integer_mask | (1 << RBP));
     u16 saved_float = is_entry ? 0 : b->float_mask;
+    // A foreign routine may change every caller-saved register, also those the
+    // sub-program's callers keep their values in.
+    if (!is_entry && foreign) {
+        saved_integer |= AMD64_CALLER_SAVED_INTEGER_MASK & 0xFF00;
+        saved_float |= 0xFFFC;
+    }
     amd64_frame_layout(&t->frame, b->size, saved_integer, saved_float, call_integer, call_float, is_entry);
     amd64_push_stack_frame(t->code, &t->frame);
 }

@@ -106,7 +106,9 @@ static bool inline_call(Scope *scope, Identifier *sub_program, Value *arguments,
         print_error_on_token(where, "The compiler expected a block that contains the body of this sub-program.");
         return false;
     }
-    Scope *inlined = _add_a_scope(sig->parameter_scope->parent,
+    // An instance of a polymorphic sub-program sees its captures in its parameter scope.
+    Scope *parent = sub_program->instance_of ? sig->parameter_scope : sig->parameter_scope->parent;
+    Scope *inlined = _add_a_scope(parent,
                                   SCOPE_INLINED | SCOPE_SUB_PROGRAM_ROOT | SCOPE_INSIDE_SUB_PROGRAM | SCOPE_SUB_PROGRAM_BODY);
     inlined->sub_program = sub_program;
     inlined->call_site = scope;

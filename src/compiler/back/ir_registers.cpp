@@ -136,8 +136,11 @@ u8 *get_register_global_data(Scope *, Register_Id id) {
 // [SECTION] Allocation
 
 Scope *get_register_owner_scope(Scope *scope) {
-    for (Scope *s = scope; s; s = s->parent) {
+    for (Scope *s = scope; s;) {
         if ((s->flags & (SCOPE_SUB_PROGRAM_ROOT | SCOPE_ENTRY_POINT)) && !(s->flags & SCOPE_INLINED)) return s;
+        // An inlined body's values live in the frame of the code it is inlined into.
+        if ((s->flags & SCOPE_INLINED) && (s->flags & SCOPE_SUB_PROGRAM_ROOT) && s->call_site) s = s->call_site;
+        else s = s->parent;
     }
     return nullptr;
 }

@@ -50,9 +50,79 @@ static bool is_block_constant(const Value *v) {
     return value_is_constant(v) && v->type && v->type->pointer_depth == 0 && (v->type->flags & TYPE_STRUCT);
 }
 
+static bool array_literal(Scope *scope, Identifier *type, u32 capacity, u32 count, Value *out);
+static bool index(Scope *scope, Value *base, Value *i, Value *out);
+static bool assign(Scope *scope, Value *destination, Value *source, Token *where);
+
+static bool is_fixed_size_array(Identifier *t) { return t && t->pointer_depth == 0 && (t->flags & TYPE_FIXED_SIZE_ARRAY); }
+
+static Identifier *member_named(Identifier *structure, const char *name) {
+    return get_identifier_in_scope(structure->member_scope, (const u8 *)name, (s64)strlen(name));
+}
+
+// A '[N] T' variable owns room for N elements and counts N; a constant
+// initial value fills the first ones. Another array value as the initial
+// value is a view of that array's elements instead (the ordinary copy).
+static bool declare_fixed_size_array(Scope *scope, Identifier *variable, Value *initial, Register_Id global) {
+    Compiler_State *s = &global_compiler_state;
+    Identifier *type = variable->type;
+    Identifier *element = type->element_type;
+    u64 stride = element->size;
+    if (element->alignment > 1) stride = (stride + element->alignment - 1) & ~(u64)(element->alignment - 1);
+    u32 n = initial && (initial->constant.kind & CONSTANT_AGGREGATE) ? initial->constant.item_count : 0;
+    if (n > type->max_count) n = (u32)type->max_count;
+    if (stride * type->max_count > 0x7FFFFFFF) {
+        print_error_on_token(variable->name_token, "Array type '%s' is too large for a variable.", type_to_c_string(type));
+        return false;
+    }
+    if (register_id_is_valid(global)) {
+        Register_Id elements = allocate_a_register(nullptr, (u32)(stride * type->max_count), nullptr, element->alignment ? element->alignment : 1);
+        if (!register_id_is_valid(elements)) {
+            print_error_on_token(variable->name_token, "The global data section is full.");
+            return false;
+        }
+        u8 *view = get_register_global_data(nullptr, global);
+        Identifier *data = member_named(type, "data"), *count = member_named(type, "count");
+        u64 max_count = type->max_count;
+        if (count) memcpy(view + count->offset, &max_count, 8);
+        if (data) add_a_relocation(nullptr, global, data->offset, nullptr, elements, 0, false);
+        if (n && data) {
+            Value copy = *initial;
+            copy.type = type;
+            if (!constant_to_data(&copy, initial->first)) return false;
+            u64 at = copy.constant.data_offset + data->offset;
+            for (u32 i = 0; i < s->constant_relocations.count; i++) {
+                Constant_Relocation *r = dynamic_array_at<Constant_Relocation>(&s->constant_relocations, i);
+                if (r->at != at) continue;
+                Value from = {};
+                from.constant.data_offset = r->target;
+                copy_constant_to_global(elements, &from, (u32)(stride * n));
+                break;
+            }
+        }
+        return true;
+    }
+    Value view;
+    if (!array_literal(scope, type, (u32)type->max_count, (u32)type->max_count, &view)) return false;
+    for (u32 i = 0; i < n; i++) {
+        Value item = {}, k = {}, destination = {};
+        item.flags = VALUE_CONSTANT;
+        item.type = element;
+        item.constant = initial->constant.items[i];
+        make_constant_value_from_integer(&k, s->type_s64, i);
+        destination.type = element;
+        if (!index(scope, &view, &k, &destination) || !assign(scope, &destination, &item, initial->first)) return false;
+    }
+    variable->register_id = view.reg;
+    return true;
+}
+
 static bool declare_variable(Scope *scope, Identifier *variable, Value *initial) {
     Identifier *type = variable->type;
     if (!type) return true;
+    if (is_fixed_size_array(type) && (!initial || value_is_constant(initial)) && get_register_owner_scope(scope)) {
+        return declare_fixed_size_array(scope, variable, initial, INVALID_REGISTER_ID);
+    }
     Register_Id reg;
     bool reuse = initial && (initial->kind & VALUE_KIND_TEMPORARY) && !(initial->kind & VALUE_KIND_INDIRECT) && initial->type == type &&
                  initial->reg.pool == REGISTER_POOL_STACK;
@@ -70,6 +140,7 @@ static bool declare_variable(Scope *scope, Identifier *variable, Value *initial)
     Value destination;
     make_dynamic_value_from_register(reg, type, &destination);
     if (reg.pool == REGISTER_POOL_GLOBAL_DATA) {
+        if (is_fixed_size_array(type) && (!initial || value_is_constant(initial))) return declare_fixed_size_array(scope, variable, initial, reg);
         if (!initial) return true;
         if (!value_is_constant(initial)) {
             print_error_on_token(initial->first, "You cannot execute instructions in global scope.");
@@ -403,6 +474,117 @@ static bool assign(Scope *scope, Value *destination, Value *source, Token *where
     return true;
 }
 
+// [SECTION] '&&' and '||' as values
+
+// A b8 temporary holding 0 or 1 for the truth of `v`.
+static Value truth_temporary(Scope *scope, Value *v) {
+    Compiler_State *s = &global_compiler_state;
+    Value d;
+    if (value_is_constant(v)) {
+        bool truth = (v->constant.kind & CONSTANT_REAL) ? v->constant.f != 0.0 : v->constant.u != 0;
+        Value k = {};
+        make_constant_value_from_integer(&k, s->type_b8, truth ? 1 : 0);
+        make_dynamic_value(scope, s->type_b8, &d);
+        instruction_copy_constant(scope, &d, &k);
+        return d;
+    }
+    if ((v->kind & VALUE_KIND_BOOLEAN) && (v->kind & VALUE_KIND_TEMPORARY) && !(v->kind & VALUE_KIND_INDIRECT) && v->type &&
+        v->type->size == 1) {
+        d = *v;
+        d.type = s->type_b8;
+        return d;
+    }
+    Value t = working_copy(scope, v);
+    instruction_make_value_boolean(scope, &t);
+    t.kind |= VALUE_KIND_BOOLEAN;
+    if (t.type && t.type->size == 1) {
+        t.type = s->type_b8;
+        return t;
+    }
+    make_dynamic_value(scope, s->type_b8, &d);
+    instruction_cast(scope, &d, &t);
+    d.kind |= VALUE_KIND_BOOLEAN;
+    return d;
+}
+
+static IR_Instruction *logical_begin(Scope *scope, Value *left, u64 op, Token *where) {
+    if (!make_value_dynamic(scope, left)) return nullptr;
+    Value d = truth_temporary(scope, left);
+    IR_Instruction *test = allocate_an_instruction(scope, IR_COMPARE_TO_ZERO);
+    test->operands[0] = operand_from_value(&d);
+    test->num_operands = 1;
+    test->first = where;
+    IR_Instruction *end_label = make_label(scope);
+    instruction_jump_if(scope, op == OP_LOGICAL_AND ? IR_CONDITION_ZE : IR_CONDITION_NZ, end_label);
+    d.first = left->first;
+    *left = d;
+    return end_label;
+}
+
+// With no label the left side was a constant that did not decide: the result is the right side's truth.
+static bool logical_end(Scope *scope, Value *left, Value *right, IR_Instruction *end_label, Token *where) {
+    Compiler_State *s = &global_compiler_state;
+    if (right->flags & VALUE_UNTYPED) value_set_default_type(right);
+    Value r = truth_temporary(scope, right);
+    if (!end_label) {
+        *left = r;
+        left->type = s->type_b8;
+        return true;
+    }
+    IR_Instruction *copy = instruction_copy_variable(scope, left, &r);
+    copy->first = where;
+    place_instruction(scope, end_label);
+    left->type = s->type_b8;
+    left->kind |= VALUE_KIND_BOOLEAN;
+    return true;
+}
+
+// [SECTION] Array literals with run-time items
+
+static bool array_literal(Scope *scope, Identifier *type, u32 capacity, u32 count, Value *out) {
+    Compiler_State *s = &global_compiler_state;
+    Identifier *element = type->element_type;
+    u64 stride = element->size;
+    if (element->alignment > 1) stride = (stride + element->alignment - 1) & ~(u64)(element->alignment - 1);
+    u64 bytes = stride * capacity;
+    if (bytes > 0x7FFFFFFF) {
+        print_error("This array literal is too large.");
+        return false;
+    }
+    // The elements stay in the frame for as long as the sub-program runs: the array value may be kept.
+    Register_Id area = allocate_a_register(scope, (u32)(bytes ? bytes : 1), nullptr, element->alignment ? element->alignment : 1);
+    Identifier *address_type = type_to_memory_address_of_type(element, 1);
+    if (register_id_is_valid(area) && area.pool == REGISTER_POOL_STACK) clear_and_set_allocation_hints(scope, area, HINT_MEMORY | HINT_STAY_ALIVE);
+    IR_Instruction *zero = allocate_an_instruction(scope, IR_SET_TO_ZERO);
+    zero->operands[0] = operand_from_register(area, (u32)(bytes ? bytes : 1), IR_CLASS_NONE);
+    zero->num_operands = 1;
+    Value view;
+    make_dynamic_value(scope, type, &view);
+    instruction_set_to_zero(scope, &view);
+    Value area_value;
+    make_dynamic_value_from_register(area, address_type, &area_value);
+    Value address;
+    make_dynamic_value(scope, address_type, &address);
+    instruction_take_address(scope, &address, &area_value);
+    static const char *names[] = {"data", "count", "allocated"};
+    for (const char *name : names) {
+        Identifier *m = get_identifier_in_scope(type->member_scope, (const u8 *)name, (s64)strlen(name));
+        if (!m) continue;
+        Value field;
+        make_dynamic_value_from_register(allocate_within_register(scope, view.reg, m->offset, m->type->size, m->type), m->type, &field);
+        if (name[0] == 'd') {
+            instruction_copy_variable(scope, &field, &address);
+        } else {
+            Value k = {};
+            make_constant_value_from_integer(&k, m->type, count);
+            instruction_copy_constant(scope, &field, &k);
+        }
+    }
+    (void)s;
+    *out = view;
+    return true;
+}
+
 bool emit_call(Scope *scope, Identifier *sub_program, Value *callee, Value *arguments, u32 num_arguments, Value *out, Token *where);
 
 void ir_install_code_generator() {
@@ -412,9 +594,12 @@ void ir_install_code_generator() {
     code_generator.make_value_dynamic = make_value_dynamic;
     code_generator.binary = binary;
     code_generator.unary = unary;
+    code_generator.logical_begin = logical_begin;
+    code_generator.logical_end = logical_end;
     code_generator.member = member;
     code_generator.index = index;
     code_generator.cast = cast;
+    code_generator.array_literal = array_literal;
     code_generator.assign = assign;
     code_generator.call = emit_call;
 }

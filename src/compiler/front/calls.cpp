@@ -8,6 +8,8 @@
 #include "compiler/front/code_hooks.h"
 #include "compiler/front/compiler.h"
 #include "compiler/front/diagnostics.h"
+#include "compiler/front/polymorphic_calls.h"
+#include "compiler/front/constant_calls.h"
 
 constexpr u32 MAX_CALL_ARGUMENTS = 256;
 
@@ -193,20 +195,34 @@ static Identifier *find_overload(Call *call, Identifier *named, Call_Argument **
         Identifier *first = get_identifier_in_scope(s, named->name, named->name_length);
         if (!first || first->declaration_kind != DECLARATION_SUB_PROGRAM) continue;
         Identifier *match = nullptr;
+        bool match_is_polymorphic = false;
         for (Identifier *c = first; c; c = c->next_overload) {
             if (!resolve_identifier(c)) return nullptr;
             any_candidate = true;
             only_candidate = c;
             num_candidates++;
             Call_Argument **into = allocate_slots(c->signature);
-            if (!check_for_overload_match(c, call, into)) continue;
+            bool polymorphic = c->flags & IDENTIFIER_POLYMORPHIC;
+            Identifier *instance = nullptr;
+            if (polymorphic) {
+                // A plain candidate that matches is preferred to an instance.
+                if (match && !match_is_polymorphic) continue;
+                instance = match_polymorphic_candidate(c, call->scope, call->arguments, call->num_arguments, into, call->open, false);
+                if (!instance) continue;
+            } else if (!check_for_overload_match(c, call, into)) {
+                continue;
+            }
+            if (match && match_is_polymorphic && !polymorphic) {
+                match = nullptr;
+            }
             if (match) {
                 print_error_on_token(call->open, "There is more than one overload that matches this call.");
                 print_note_on_trace(match->declaration, "This is one of them.");
                 print_note_on_trace(c->declaration, "This is another one.");
                 return nullptr;
             }
-            match = c;
+            match = polymorphic ? instance : c;
+            match_is_polymorphic = polymorphic;
             *slots = into;
         }
         if (match) return match;
@@ -217,6 +233,12 @@ static Identifier *find_overload(Call *call, Identifier *named, Call_Argument **
         return nullptr;
     }
     // With a single candidate the precise reason is worth more than "no match".
+    if (num_candidates == 1 && (only_candidate->flags & IDENTIFIER_POLYMORPHIC)) {
+        *slots = allocate_slots(only_candidate->signature);
+        u32 errors = compile_errors.count;
+        Identifier *instance = match_polymorphic_candidate(only_candidate, call->scope, call->arguments, call->num_arguments, *slots, call->open, true);
+        if (instance || compile_errors.count != errors) return instance;
+    }
     if (num_candidates == 1 && only_candidate->signature && only_candidate->type) {
         *slots = allocate_slots(only_candidate->signature);
         if (!assign_arguments_with_errors(only_candidate->signature, (const char *)arena_copy(identifier_name(only_candidate)).data, call, *slots)) return nullptr;
@@ -288,10 +310,17 @@ static bool finish_call(Call *call, Identifier *sub_program, Value *callee, Iden
 
 static Value *allocate_values(Signature *sig) { return (Value *)scratch_allocate(sizeof(Value) * (sig->num_parameters ? sig->num_parameters : 1)); }
 
-static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Value *out) {
+// `constant_form`: '#constant' (or the '$C := f(...)' declaration when null
+// with `evaluate` set): the chosen inlined sub-program is evaluated now.
+static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Value *out, bool evaluate = false, Token *constant_form = nullptr) {
     Call call = {scope, open, nullptr, 0};
     Call_Argument **slots = nullptr;
     bool constant_sub_program = value_is_constant(callee) && (callee->constant.kind & CONSTANT_SUB_PROGRAM) && callee->constant.type_value;
+    if (evaluate && !constant_sub_program) {
+        if (constant_form) print_error_on_token(constant_form, "The %s directive must be used on a constant sub-program call.", token_to_c_string(constant_form));
+        else print_error_on_token(callee->first, "Only inlined sub-programs can be used to assign a constant value like that.");
+        return false;
+    }
     if (!constant_sub_program && !(callee->type && callee->type->pointer_depth == 0 && (callee->type->flags & TYPE_SUB_PROGRAM))) {
         if (value_is_constant(callee) && (callee->constant.kind & CONSTANT_TYPE)) {
             print_error_on_token(callee->first, "'%s' is not a sub-program.", token_to_c_string(callee->first));
@@ -305,12 +334,30 @@ static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Valu
         Identifier *named = callee->constant.type_value;
         Identifier *chosen = find_overload(&call, named, &slots);
         if (!chosen) return false;
-        if (chosen->flags & IDENTIFIER_POLYMORPHIC) {
-            print_error_on_token(open, "Calls of polymorphic sub-programs are not supported by this version of the compiler yet.");
-            return false;
+        Scope *defaults_scope = chosen->scope;
+        if (evaluate) {
+            if (!(chosen->flags & SUB_PROGRAM_INLINED)) {
+                if (constant_form) print_error_on_token(constant_form, "The %s directive must be used on an inlined sub-program.", token_to_c_string(constant_form));
+                else print_error_on_token(callee->first, "Only inlined sub-programs can be used to assign a constant value like that.");
+                return false;
+            }
+            if (chosen->instance_of) defaults_scope = chosen->signature->parameter_scope;
+            Value *values = allocate_values(chosen->signature);
+            Code_Generator saved = code_generator;
+            code_generator = Code_Generator{}; // constant arguments make no code
+            bool ok = prepare_arguments(&call, chosen->signature, defaults_scope, slots, values);
+            code_generator = saved;
+            if (!ok || !evaluate_inlined_call(chosen, values, open, out)) return false;
+            out->first = callee->first;
+            out->last = open->partner;
+            return true;
+        }
+        if (chosen->instance_of) {
+            if (!compile_polymorphic_instance(chosen, open)) return false;
+            defaults_scope = chosen->signature->parameter_scope;
         }
         Value *values = allocate_values(chosen->signature);
-        if (!prepare_arguments(&call, chosen->signature, chosen->scope, slots, values)) return false;
+        if (!prepare_arguments(&call, chosen->signature, defaults_scope, slots, values)) return false;
         return finish_call(&call, chosen, nullptr, chosen->type, values, out);
     }
     Identifier *type = callee->type;
@@ -327,6 +374,13 @@ static bool parse_call_in_scratch(Scope *scope, Value *callee, Token *open, Valu
 bool parse_call(Scope *scope, Value *callee, Token *open, Value *out) {
     u64 mark = tmp_get_position();
     bool ok = parse_call_in_scratch(scope, callee, open, out);
+    tmp_set_position(mark);
+    return ok;
+}
+
+bool parse_constant_call(Scope *scope, Value *callee, Token *open, Token *directive, Value *out) {
+    u64 mark = tmp_get_position();
+    bool ok = parse_call_in_scratch(scope, callee, open, out, true, directive);
     tmp_set_position(mark);
     return ok;
 }

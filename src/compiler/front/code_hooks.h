@@ -30,10 +30,19 @@ struct Code_Generator {
     // `left` = `left` op `right`; the front end has checked and converted both sides.
     bool (*binary)(Scope *scope, Value *left, u64 op, Value *right, Token *where);
     bool (*unary)(Scope *scope, Value *v, u64 op, Token *where);
+    // '&&' and '||' as values, in two halves around the right side so that it
+    // runs only when needed: `logical_begin` turns `left` into the result
+    // temporary and jumps past the right side when `left` decides; the label
+    // it returns goes to `logical_end`, which stores the right side's truth.
+    IR_Instruction *(*logical_begin)(Scope *scope, Value *left, u64 op, Token *where);
+    bool (*logical_end)(Scope *scope, Value *left, Value *right, IR_Instruction *end_label, Token *where);
     // A variable member at `offset` of a struct value (or of the struct an address points to).
     bool (*member)(Scope *scope, Value *base, u32 offset, Identifier *type, Value *out);
     // Element `index` of an address, an array or a String; `out->type` is the element type.
     bool (*index)(Scope *scope, Value *base, Value *index, Value *out);
+    // A temporary array value of `type` over fresh zeroed storage for `capacity`
+    // elements, its count set to `count` (an array literal with run-time items).
+    bool (*array_literal)(Scope *scope, Identifier *type, u32 capacity, u32 count, Value *out);
     bool (*cast)(Scope *scope, Value *v, Identifier *type, Token *where);
     bool (*assign)(Scope *scope, Value *destination, Value *source, Token *where);
     // A call of `sub_program` (or of the sub-program address held by `callee`); arguments

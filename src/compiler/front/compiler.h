@@ -259,9 +259,12 @@ struct Identifier {
     Identifier *enclosing;     // a type declared inside a struct
     Signature *signature;      // sub-program and sub-program type
     Polymorphic_Struct *polymorphic;
-    Identifier *instance_of;   // an instance: its polymorphic struct
+    Identifier *instance_of;   // an instance: its polymorphic struct or sub-program
     Identifier *next_overload; // sub-programs: the next one of this name in the same scope
     Scope *body_scope;         // sub-programs: the compiled body
+    Identifier *instances;     // polymorphic sub-programs: the instances made, chained by next_instance
+    Identifier *next_instance;
+    String instance_key;       // an instance: its parameter types and constant arguments, printed
 
     // Struct member.
     u32 offset;

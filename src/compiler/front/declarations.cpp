@@ -2,6 +2,7 @@
 // with #union/#struct blocks, #using and #as members) and enums.
 #include "compiler/front/compiler.h"
 #include "compiler/front/code_hooks.h"
+#include "compiler/front/constant_calls.h"
 #include "compiler/front/diagnostics.h"
 
 // [SECTION] Variables and constants
@@ -18,7 +19,20 @@ bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *typ
         return false;
     }
     Value v = {};
-    if (!parse_assignment_value(scope, type, equal->next, end, &v)) return false;
+    Token *callee = equal->next;
+    bool is_call = (id->flags & IDENTIFIER_CONSTANT) && (callee->kind & TOKEN_IDENTIFIER) && callee->next && callee->next != end &&
+                   (callee->next->kind & TOKEN_OPEN_PARENTHESIS) && callee->next->partner->next == end;
+    Identifier *called = is_call ? get_identifier(scope, callee->text, callee->length) : nullptr;
+    if (called && (called->constant.kind & CONSTANT_SUB_PROGRAM || called->declaration_kind == DECLARATION_SUB_PROGRAM)) {
+        // '$C := f(...)': a call gives a constant only by being evaluated now.
+        Identifier *found = get_identifier_with_error(scope, callee, false);
+        Value f = {};
+        if (!found || !resolve_identifier(found) || !make_value_from_identifier_for_call(found, callee, &f)) return false;
+        if (!parse_constant_call(scope, &f, callee->next, nullptr, &v)) return false;
+        if (type && !cast_value_in_scope(scope, &v, type, callee)) return false;
+    } else if (!parse_assignment_value(scope, type, equal->next, end, &v)) {
+        return false;
+    }
     if (!type) {
         value_set_default_type(&v);
         type = v.type;

@@ -9,6 +9,7 @@
 // literal without its sign, so 'x-1' means x - 1.
 #include "compiler/front/compiler.h"
 #include "compiler/front/code_hooks.h"
+#include "compiler/front/constant_calls.h"
 #include "compiler/front/diagnostics.h"
 
 struct Cursor {
@@ -78,6 +79,8 @@ static bool make_value_from_identifier(Identifier *id, Token *name, Value *out) 
     }
     return true;
 }
+
+bool make_value_from_identifier_for_call(Identifier *id, Token *name, Value *out) { return make_value_from_identifier(id, name, out); }
 
 // [SECTION] Member and index access
 
@@ -434,8 +437,20 @@ static bool parse_directive_value(Expression_Context *ctx, Cursor *c, Value *out
             print_error_on_token(d, "Expected a call after directive '%s'.", token_to_c_string(d));
             return false;
         }
-        print_error_on_token(call, "Sub-program calls cannot be evaluated by this version of the compiler yet.");
-        return false;
+        if (!(call->kind & TOKEN_IDENTIFIER)) {
+            print_error_on_token(d, "The %s directive must be used on a constant sub-program call.", token_to_c_string(d));
+            return false;
+        }
+        Identifier *id = get_identifier_with_error(ctx->scope, call, false);
+        if (!id) return false;
+        Value callee = {};
+        if (!make_value_from_identifier(id, call, &callee)) return false;
+        if (!parse_constant_call(ctx->scope, &callee, call->next, d, out)) return false;
+        out->first = d;
+        out->last = call->next->partner;
+        c->t = call->next->partner->next;
+        c->split = false;
+        return true;
     } else {
         print_error_on_token(d, "Directive '%s' is either unsupported or cannot be used here.", token_to_c_string(d));
         return false;
@@ -741,6 +756,11 @@ static bool parse_operand(Expression_Context *ctx, Cursor *c, Identifier *expect
 
 // [SECTION] Binary operators
 
+static bool is_plain_number(Identifier *t) {
+    if (t && t->pointer_depth == 0 && (t->flags & TYPE_ENUM) && t->base_type) t = t->base_type;
+    return t && t->pointer_depth == 0 && (t->flags & TYPE_NUMBER);
+}
+
 static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
     Compiler_State *s = &global_compiler_state;
     // Either side may be the one that is not a number; a literal on the other
@@ -828,9 +848,79 @@ static bool combine_dynamic(Value *left, u64 op, Value *right, Token *where) {
         }
         Identifier *result_type = left->type;
         if (op & (OP_CMP | OP_LOGICAL_AND | OP_LOGICAL_OR)) left->type = lt;
+        // Two numbers of different types meet in the wider one: a narrower
+        // run-time side is converted first, not read at the wider size.
+        Identifier *common = (op & OP_CMP) ? (check_imperfect_types_mix_no_error(lt, rt, nullptr) ? lt : rt) : left->type;
+        if (!(op & (OP_LOGICAL_AND | OP_LOGICAL_OR)) && is_plain_number(common)) {
+            if (!value_is_constant(right) && is_plain_number(right->type) && right->type != common &&
+                !code_generator.cast(expression_scope, right, common, where)) return false;
+            if (!value_is_constant(left) && is_plain_number(lt) && lt != common) {
+                left->type = lt;
+                if (!code_generator.cast(expression_scope, left, common, where)) return false;
+                if (op & OP_CMP) left->type = common;
+            }
+        }
         if (!code_generator.binary(expression_scope, left, op, right, where)) return false;
         left->type = result_type;
     }
+    return true;
+}
+
+// [SECTION] '&&' and '||'
+
+static bool check_truth_operand(const Value *v, Token *where) {
+    Identifier *t = v->type;
+    if ((v->flags & VALUE_UNTYPED) || !t || t->pointer_depth || !(t->flags & (TYPE_STRUCT | TYPE_VOID))) return true;
+    print_error_on_token(where, "This operator cannot be applied on values of type '%s'.", type_to_c_string(t));
+    return false;
+}
+
+static bool constant_truth(const Value *v) {
+    if (v->constant.kind & CONSTANT_REAL) return v->constant.f != 0.0;
+    if (v->constant.kind & CONSTANT_STRING) return v->constant.string.count != 0;
+    return v->constant.u != 0;
+}
+
+// 'left op right' for '&&' and '||', `out` holding the left side. The right
+// side runs only when the left one does not decide: with a constant left that
+// decides, the right side is still checked, in a scope whose code is dropped.
+static bool parse_logical(Expression_Context *ctx, Cursor *c, u8 priority, u64 op, Token *where, Value *out) {
+    Compiler_State *s = &global_compiler_state;
+    if (!check_truth_operand(out, where)) return false;
+    Value right = {};
+    auto parse_right = [&](Scope *scope) {
+        Expression_Context inner = {scope, ctx->end};
+        return parse_expression(&inner, c, (u8)(priority + 1), s->type_b8, &right) &&
+               check_value_has_result(&right, right.first ? right.first : where) && check_truth_operand(&right, where);
+    };
+    Token *first = out->first;
+    if (value_is_constant(out)) {
+        bool left = constant_truth(out);
+        bool decides = op == OP_LOGICAL_AND ? !left : left;
+        if (decides) {
+            if (!parse_right(_add_a_scope(ctx->scope, 0))) return false;
+        } else {
+            if (!parse_right(ctx->scope)) return false;
+            if (!value_is_constant(&right)) {
+                if (!code_generator.logical_end(ctx->scope, out, &right, nullptr, where)) return false;
+                out->first = first;
+                out->last = right.last;
+                return true;
+            }
+            left = constant_truth(&right);
+        }
+        Token *last = right.last;
+        make_constant_value_from_integer(out, s->type_b8, left ? 1 : 0);
+        out->first = first;
+        out->last = last;
+        return true;
+    }
+    IR_Instruction *end_label = code_generator.logical_begin(ctx->scope, out, op, where);
+    if (!end_label) return false;
+    if (!parse_right(ctx->scope)) return false;
+    if (!code_generator.logical_end(ctx->scope, out, &right, end_label, where)) return false;
+    out->first = first;
+    out->last = right.last;
     return true;
 }
 
@@ -880,6 +970,10 @@ static bool parse_expression(Expression_Context *ctx, Cursor *c, u8 min_level, I
         Identifier *right_expected = out->flags & VALUE_UNTYPED ? expected : out->type;
         if (out->type == global_compiler_state.type_Type) right_expected = nullptr;
         ok = check_value_has_result(out, out->first ? out->first : where);
+        if (ok && (op & (OP_LOGICAL_AND | OP_LOGICAL_OR)) && code_generation_enabled()) {
+            ok = parse_logical(ctx, c, priority, op, where, out);
+            continue;
+        }
         if (ok) ok = parse_expression(ctx, c, (u8)(priority + 1), right_expected, &right);
         if (ok) ok = check_value_has_result(&right, right.first ? right.first : where);
         if (ok) ok = combine(out, op, &right, where);

@@ -1,6 +1,12 @@
 // Struct literals '{ ... }' and array literals '[ ... ]'. A literal made only
 // of constants is a constant; its items are kept one per member or element.
+//
+// A literal with run-time items becomes a temporary: it starts from the
+// constant part seen so far (the defaults and the constant items before the
+// first run-time one), and each later item is stored into it in source order,
+// right after it is computed.
 #include "compiler/front/compiler.h"
+#include "compiler/front/code_hooks.h"
 #include "compiler/front/diagnostics.h"
 
 // Splits the group opened by `open` at its top-level commas; returns the count.
@@ -102,6 +108,35 @@ static bool entries_share_a_union(const Literal_Entry *a, const Literal_Entry *b
     return false;
 }
 
+static u64 element_stride(Identifier *element) {
+    u64 stride = element->size;
+    if (element->alignment > 1) stride = (stride + element->alignment - 1) & ~(u64)(element->alignment - 1);
+    return stride;
+}
+
+// Stores `v` into the member of type `type` at `offset` of the temporary `literal`.
+static bool store_member(Scope *scope, Value *literal, u64 offset, Identifier *type, Value *v, Token *where) {
+    if (!cast_value_in_scope(scope, v, type, where)) return false;
+    Value destination = {};
+    if (!code_generator.member(scope, literal, (u32)offset, type, &destination)) return false;
+    return code_generator.assign(scope, &destination, v, where);
+}
+
+// A run-time array value copied element by element into a C-style array embedded at `offset`.
+static bool store_embedded_elements(Scope *scope, Value *literal, u64 offset, Identifier *member, Value *array, u32 count, Token *where) {
+    Compiler_State *s = &global_compiler_state;
+    Identifier *element = member->type->element_type;
+    u64 stride = element_stride(element);
+    for (u32 k = 0; k < count && k < member->type->max_count; k++) {
+        Value index = {}, item = {};
+        make_constant_value_from_integer(&index, s->type_s64, k);
+        item.type = element;
+        if (!code_generator.index(scope, array, &index, &item)) return false;
+        if (!store_member(scope, literal, offset + stride * k, element, &item, where)) return false;
+    }
+    return true;
+}
+
 bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *out) {
     if (!type) {
         print_error_on_token(open, "The compiler cannot infer the type of this struct literal.");
@@ -130,6 +165,8 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
     Literal_Entry *entries = (Literal_Entry *)arena_allocate(sizeof(Literal_Entry) * (n + 1));
     u32 num_entries = 0;
     bool all_constant = true;
+    bool started = false; // a run-time item was met: `literal` is the temporary
+    Value literal = {};
     u32 position = 0;
     for (u32 k = 0; k < n; k++) {
         Token *first = firsts[k];
@@ -193,7 +230,32 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
             }
         }
         if (!parse_assignment_value(scope, member->type, first, ends[k], &v)) return false;
-        if (!value_is_constant(&v)) {
+        if (!value_is_constant(&v) && code_generation_enabled()) {
+            if (!started) {
+                // The temporary starts from everything constant so far.
+                literal = default_value;
+                literal.type = type;
+                literal.first = open;
+                if (!code_generator.make_value_dynamic(scope, &literal)) return false;
+                started = true;
+            }
+            u64 offset = e.via ? e.via->offset + member->offset : member->offset;
+            if (member->flags & IDENTIFIER_EMBEDDED_ARRAY) {
+                if (!store_embedded_elements(scope, &literal, offset, member, &v, count_items(first), first)) return false;
+            } else if (!store_member(scope, &literal, offset, member->type, &v, first)) {
+                return false;
+            }
+            all_constant = false;
+        } else if (started) {
+            u64 offset = e.via ? e.via->offset + member->offset : member->offset;
+            if (member->flags & IDENTIFIER_EMBEDDED_ARRAY) {
+                Value array = v;
+                if (!code_generator.make_value_dynamic(scope, &array)) return false;
+                if (!store_embedded_elements(scope, &literal, offset, member, &array, v.constant.item_count, first)) return false;
+            } else if (!store_member(scope, &literal, offset, member->type, &v, first)) {
+                return false;
+            }
+        } else if (!value_is_constant(&v)) {
             all_constant = false;
         } else if (e.inner_index == ~0u) {
             items[e.index] = v.constant;
@@ -210,6 +272,13 @@ bool parse_struct_literal(Scope *scope, Identifier *type, Token *open, Value *ou
             outer->items = copy;
             outer->kind &= ~CONSTANT_IN_DATA;
         }
+    }
+    if (started) {
+        *out = literal;
+        out->type = type;
+        out->first = open;
+        out->last = open->partner;
+        return true;
     }
     memset(out, 0, sizeof *out);
     out->type = type;
@@ -241,11 +310,47 @@ bool parse_array_literal(Scope *scope, Identifier *type, Token *open, Value *out
     }
     Constant *items = (Constant *)arena_allocate(sizeof(Constant) * (n ? n : 1));
     bool all_constant = true;
+    bool started = false;
+    Value literal = {};
+    Compiler_State *s = &global_compiler_state;
+    auto store = [&](u32 k, Value *v, Token *where) {
+        Value index = {}, destination = {};
+        make_constant_value_from_integer(&index, s->type_s64, k);
+        destination.type = type->element_type;
+        if (!cast_value_in_scope(scope, v, type->element_type, where)) return false;
+        return code_generator.index(scope, &literal, &index, &destination) && code_generator.assign(scope, &destination, v, where);
+    };
     for (u32 k = 0; k < n; k++) {
         Value v = {};
         if (!parse_assignment_value(scope, type->element_type, firsts[k], ends[k], &v)) return false;
-        if (value_is_constant(&v)) items[k] = v.constant;
-        else all_constant = false;
+        if (!value_is_constant(&v) && code_generation_enabled() && !started) {
+            // The elements get storage of their own; the constant ones before are stored first.
+            u32 capacity = (type->flags & TYPE_FIXED_SIZE_ARRAY) && type->max_count > n ? (u32)type->max_count : n;
+            if (!code_generator.array_literal(scope, type, capacity, capacity, &literal)) return false;
+            started = true;
+            for (u32 j = 0; j < k; j++) {
+                Value c = {};
+                c.flags = VALUE_CONSTANT;
+                c.type = type->element_type;
+                c.constant = items[j];
+                if (!store(j, &c, firsts[j])) return false;
+            }
+        }
+        if (started) {
+            if (!store(k, &v, firsts[k])) return false;
+            all_constant = false;
+        } else if (value_is_constant(&v)) {
+            items[k] = v.constant;
+        } else {
+            all_constant = false;
+        }
+    }
+    if (started) {
+        *out = literal;
+        out->type = type;
+        out->first = open;
+        out->last = open->partner;
+        return true;
     }
     memset(out, 0, sizeof *out);
     out->type = type;

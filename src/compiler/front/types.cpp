@@ -246,8 +246,14 @@ static bool parse_type_at(Scope *scope, Token *first, Token *end, Identifier **o
                 print_error_on_token(t->next, "This expression does not appear to be constant.");
                 ok = false;
             }
-            if (ok) ok = cast_value_to_type(&v, state->type_u64, t->next);
-            capacity = v.constant.u;
+            // Any integer constant that fits makes a size, signed or not.
+            bool is_signed = (v.constant.kind & CONSTANT_SIGNED) || (v.type && (v.type->flags & TYPE_INTEGER) && !(v.type->flags & TYPE_UNSIGNED));
+            if (ok && (v.constant.kind & CONSTANT_INTEGER) && !(is_signed && v.constant.s < 0)) {
+                capacity = v.constant.u;
+            } else {
+                if (ok) ok = cast_value_to_type(&v, state->type_u64, t->next);
+                capacity = v.constant.u;
+            }
         } else {
             ok = true;
         }
