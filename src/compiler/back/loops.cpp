@@ -193,13 +193,6 @@ bool compile_for(Scope *scope, Token *t, Token *end, Token **next, Scope *(*make
         if (!(bound.flags & VALUE_UNTYPED) && is_integer_like(bound.type) && !cast_value_in_scope(loop, &first, bound.type, h.start_first))
             return false;
     }
-    // Two integer literals counting down ('for 10, 0'): the index is s64, so
-    // a step past the bound ends the loop instead of wrapping around.
-    if (untyped_integer && bound_parsed && (bound.flags & VALUE_UNTYPED) && value_is_constant(&bound) &&
-        (bound.constant.kind & CONSTANT_INTEGER) && first.constant.u > bound.constant.u && first.constant.s > bound.constant.s &&
-        !cast_value_in_scope(loop, &first, s->type_s64, h.start_first)) {
-        return false;
-    }
     if (first.flags & VALUE_UNTYPED) value_set_default_type(&first);
     Identifier *type = first.type;
     bool is_string = type && type->pointer_depth == 0 && (type->flags & IDENTIFIER_STRING_TYPE);
@@ -286,34 +279,13 @@ bool compile_for(Scope *scope, Token *t, Token *end, Token **next, Scope *(*make
         if (!h.comparison && value_is_constant(&start) && value_is_constant(&bound)) {
             bool is_signed = number_class_of_type(type) == IR_CLASS_SIGNED;
             bool smaller = is_signed ? bound.constant.s < start.constant.s : bound.constant.u < start.constant.u;
-            // Counting down leaves the bound out, as counting up does.
-            if (smaller) comparison = OP_GREATER;
+            if (smaller) comparison = OP_GREATER_OR_EQUAL;
         }
         Value step = {};
         if (h.step_first) {
             if (!parse_assignment_value(loop, type, h.step_first, h.step_end, &step)) return false;
         } else {
             make_constant_value_from_integer(&step, type, 1);
-        }
-        bool down = comparison == OP_GREATER || comparison == OP_GREATER_OR_EQUAL;
-        if (down && number_class_of_type(type) != IR_CLASS_SIGNED) {
-            // An unsigned index stepping below 0 wraps around and the loop never ends.
-            bool wraps = !value_is_constant(&step) || !value_is_constant(&bound);
-            if (!wraps) {
-                u64 st = step.constant.u, b = bound.constant.u, a = start.constant.u;
-                u64 last = a;
-                if (st && value_is_constant(&start) && a > b) {
-                    u64 k = (a - b - (comparison == OP_GREATER ? 1 : 0)) / st;
-                    last = a - k * st;
-                }
-                wraps = st == 0 || last < st;
-            }
-            if (wraps) {
-                print_error_on_token(h.step_first ? h.step_first : h.start_first,
-                                     "This loop counts an unsigned index (type '%s') down past 0, so it would never end. Give the index a signed type.",
-                                     type_to_c_string(type));
-                return false;
-            }
         }
         Identifier *it = add_loop_variable(loop, h.names[0], S("it"), type);
         if (!it) return false;
