@@ -120,8 +120,11 @@ bool take_screenshot(const Gui_Session &session, const std::string &window_id, c
 
 bool Editor_Process::prepare(const std::string &into) {
     directory = into;
+    // A cached image left by an earlier run names the sources of the build
+    // directory, which still match, so the copy would run that image instead
+    // of compiling its own custom.8.
     return run_command("rm -rf '" + into + "' && mkdir -p '" + into + "' && cp -r " TARNO_BIN_DIR "/. '" + into +
-                       "/' && rm -rf '" + into + "/logs'") == 0;
+                       "/' && rm -rf '" + into + "/logs' '" + into + "/custom.8b'") == 0;
 }
 
 bool Editor_Process::start(const Gui_Session &session, const std::string &arguments) {
