@@ -167,16 +167,14 @@ static void draw_terminal_tab(Vector2 top_left, Vector2 size, Tab *tab) {
     f32 input_height = lh + 8;
     f32 history_height = size.y - input_height;
     u32 visible = history_height > 0 ? (u32)(history_height / lh) : 0;
-    static Terminal_Run runs[4096];
-    u64 total = 0;
-    terminal_layout_visible(terminal, 0, 0, runs, 0, &total);
-    u64 first = total > visible ? total - visible : 0;
-    u32 n = terminal_layout_visible(terminal, first, visible, runs, 4096, &total);
+    const Terminal_View *view = terminal_view_layout(terminal, visible);
+    const Terminal_Run *runs = view->runs;
+    u32 n = view->num_runs;
     Vector2 clip_br = {top_left.x + size.x, top_left.y + history_height};
     f32 x = top_left.x + 6;
     u32 line = ~0u;
     for (u32 i = 0; i < n; i++) {
-        Terminal_Run *r = &runs[i];
+        const Terminal_Run *r = &runs[i];
         if (r->line != line) x = top_left.x + 6, line = r->line;
         f32 y = top_left.y + r->line * lh;
         f32 w = get_text_advance(r->text.data, r->text.count, pool, 4);

@@ -40,6 +40,8 @@ void init_terminals() {
     terminals_ready = true;
 }
 
+constexpr u64 TERMINAL_WAKE_INTERVAL_US = 4000;
+
 static void sleep_microseconds(u64 us) {
     timespec t = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
     nanosleep(&t, nullptr);
@@ -117,6 +119,7 @@ void close_terminal(Terminal *terminal) {
     clear_terminal_history(terminal);
     dynamic_array_free(&terminal->history);
     dynamic_array_free(&terminal->typed_line);
+    terminal_view_free(&terminal->view);
     terminal->history_cursor = 0;
     atomic_and32(&terminal->flags, ~(u32)TERMINAL_IN_USE);
 }
@@ -152,17 +155,19 @@ u32 terminal_read_from_pipe(Terminal_Result *result, s32 descriptor, bool child_
     u8 buffer[TERMINAL_READ_SIZE];
     ssize_t n = read(descriptor, buffer, sizeof(buffer));
     if (n <= 0) return 0;
-    // Making room copies up to a MiB: done before the lock, swapped in under it.
+    // Making room copies up to a MiB, and growing copies megabytes of
+    // chunks: both done before the lock, swapped in under it. The lock only
+    // covers appending and tokenising this read.
     Terminal_Dropped dropped;
-    bool swap = result->output.count + (u64)n > MAX_TERMINAL_BUFFER_SIZE &&
-                terminal_build_dropped(result, TERMINAL_BUFFER_KEEP_AFTER_DROP, &dropped);
+    bool swap = result->output.count + (u64)n > MAX_TERMINAL_BUFFER_SIZE
+                    ? terminal_build_dropped(result, TERMINAL_BUFFER_KEEP_AFTER_DROP, &dropped)
+                    : terminal_build_grown(result, (u64)n, &dropped);
     spin_lock(&result->lock);
     if (swap) terminal_swap_in_dropped(result, &dropped);
     terminal_result_append_output(result, buffer, (u64)n);
     atomic_or32(&result->flags, RESULT_NEW_OUTPUT);
     spin_unlock(&result->lock);
     if (swap) terminal_free_dropped(&dropped);
-    worker_hooks.wake_main_loop();
     return 2;
 }
 
@@ -182,11 +187,19 @@ static void *terminal_worker(void *argument) {
 
     bool child_gone = false, exited = false;
     s32 status = 0;
-    u64 last_output = os_get_time_microseconds(), exit_time = 0;
+    u64 last_output = os_get_time_microseconds(), exit_time = 0, last_wake = 0;
+    bool unseen = false; // output the main loop was not woken for yet
     while (__atomic_load_n(&a.result->flags, __ATOMIC_SEQ_CST) & RESULT_PROCESS_ALIVE) {
         u32 r = terminal_read_from_pipe(a.result, a.pty, child_gone);
         u64 now = os_get_time_microseconds();
-        if (r == 2) last_output = now;
+        if (r == 2) last_output = now, unseen = true;
+        // A flood reads thousands of times a second; a frame or two of
+        // wakes is enough, and the last of the output always gets one.
+        if (unseen && (r != 2 || now - last_wake >= TERMINAL_WAKE_INTERVAL_US)) {
+            worker_hooks.wake_main_loop();
+            last_wake = now;
+            unseen = false;
+        }
         if (!exited) {
             if (waitpid(a.pid, &status, WNOHANG) == a.pid) {
                 exited = true;

@@ -77,6 +77,17 @@ struct Terminal_History_Entry {
 };
 static_assert(sizeof(Terminal_History_Entry) == 4112);
 
+struct Terminal_Run;
+// The layout the view drew last (terminal_view.cpp).
+struct Terminal_View {
+    Terminal_Run *runs;
+    u32 num_runs;
+    u32 num_lines;      // asked for
+    u64 total_lines;
+    Allocation memory;  // the runs, then their text
+    u64 frames_reused;  // frames that drew the previous layout again
+};
+
 struct Terminal {
     s32 child_pid, process_group, pty; // all -1 when no process runs
     volatile u8 lock;
@@ -87,6 +98,7 @@ struct Terminal {
     Dynamic_Array typed_line;          // one Terminal_History_Entry: what was typed before walking the history
     Bucket_Array results;              // Terminal_Result
     Terminal_Result *current_result;
+    Terminal_View view;
 };
 
 constexpr u32 NUM_TERMINALS_PER_BUCKET = 16, NUM_TERMINALS_BUCKETS_PER_PAGE = 1;
@@ -126,6 +138,7 @@ struct Terminal_Dropped {
     u64 drop;
 };
 bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out);
+bool terminal_build_grown(Terminal_Result *result, u64 bytes, Terminal_Dropped *out);
 void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped);
 void terminal_free_dropped(Terminal_Dropped *dropped);
 // Appends raw bytes as if read from the pty (the read path and tests).
@@ -147,12 +160,27 @@ bool auto_complete_filepath_in_terminal(Terminal *terminal, File *input);
 // counted in lines from the top (each result: one header line showing its
 // command, then its output lines). Each run's text is copied into temporary
 // memory under the result's lock, so the view never reads output the worker
-// may be moving. Returns the runs written; `total_lines` gets the line count.
+// may be moving; a line gives at most TERMINAL_VIEW_LINE_BYTES of text (no
+// window is wider). Returns the runs written; `total_lines` gets the line
+// count.
 struct Terminal_Run {
     String text;
     Terminal_Colour foreground, background;
     u32 line;  // 0 = first requested line
     u8 header; // the run is a command header
 };
+constexpr u32 TERMINAL_VIEW_LINE_BYTES = 2048;
 u32 terminal_layout_visible(Terminal *terminal, u64 first_line, u32 num_lines, Terminal_Run *out, u32 capacity,
                             u64 *total_lines);
+// The same, but a result whose lock stays taken for `patience_us` makes it
+// give up: -1.
+s64 terminal_layout_visible_try(Terminal *terminal, u64 first_line, u32 num_lines, Terminal_Run *out, u32 capacity,
+                                u64 *total_lines, u64 patience_us);
+// The bottom `num_lines` lines as the view draws them, kept in the terminal's
+// view record. When the worker holds the lock of the result being read (it
+// may be appending, or be descheduled mid-append), the previous frame's
+// layout is returned unchanged: a frame never waits for the reader.
+constexpr u32 TERMINAL_VIEW_MAX_RUNS = 4096;
+constexpr u64 TERMINAL_VIEW_PATIENCE_US = 200;
+const Terminal_View *terminal_view_layout(Terminal *terminal, u32 num_lines);
+void terminal_view_free(Terminal_View *view);

@@ -92,6 +92,28 @@ bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped 
     return true;
 }
 
+// Bigger copies of the arrays, for `bytes` more output, made without the lock
+// like the dropped ones: growing under the lock would copy megabytes of
+// chunks while the view waits.
+bool terminal_build_grown(Terminal_Result *result, u64 bytes, Terminal_Dropped *out) {
+    // At most one chunk and one line per byte, plus a little for cursor moves.
+    u64 chunks = (u64)result->chunks.count + bytes + 64, lines = (u64)result->line_chunks.count + bytes + 64;
+    u64 output = (u64)result->output.count + bytes;
+    if (chunks <= result->chunks.capacity && lines <= result->line_chunks.capacity && output <= result->output.capacity)
+        return false;
+    auto grown = [](Dynamic_Array *to, const Dynamic_Array *from, u64 need) {
+        u64 capacity = from->capacity;
+        if (capacity < need) capacity = need > 2 * capacity ? need : 2 * capacity;
+        dynamic_array_init(to, from->element_size, (u32)capacity);
+        if (from->count) memcpy(dynamic_array_add_fast_multiple(to, from->count), from->data, (u64)from->count * from->element_size);
+    };
+    grown(&out->output, &result->output, output);
+    grown(&out->chunks, &result->chunks, chunks);
+    grown(&out->line_chunks, &result->line_chunks, lines);
+    out->drop = 0;
+    return true;
+}
+
 // Under the result's lock. `dropped` receives the old arrays to free after it.
 void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped) {
     Dynamic_Array t = result->output;

@@ -173,6 +173,35 @@ TEST_F(Terminal_Test, OutputNeverPassesOneMebibyteAndKeepsTheNewestBytes) {
     EXPECT_EQ(last->start + last->length, kept.size());
 }
 
+static std::vector<std::string> view_texts(const Terminal_View *view) {
+    std::vector<std::string> out;
+    for (u32 i = 0; i < view->num_runs; i++) out.push_back(to_std(view->runs[i].text));
+    return out;
+}
+
+TEST_F(Terminal_Test, ViewDrawsThePreviousLayoutWhileTheReaderHoldsTheLock) {
+    Terminal_Result *r = add_a_terminal_result(terminal, S("cmd"));
+    terminal_result_append_output(r, (const u8 *)"one\r\ntwo\r\n", 10);
+    const Terminal_View *view = terminal_view_layout(terminal, 10);
+    EXPECT_EQ(view_texts(view), (std::vector<std::string>{"cmd", "one", "two"}));
+    EXPECT_EQ(view->total_lines, 4u);
+    spin_lock(&r->lock); // the worker, mid-append
+    terminal_result_append_output(r, (const u8 *)"three\n", 6);
+    view = terminal_view_layout(terminal, 10);
+    EXPECT_EQ(view_texts(view), (std::vector<std::string>{"cmd", "one", "two"}));
+    EXPECT_EQ(view->frames_reused, 1u);
+    spin_unlock(&r->lock);
+    view = terminal_view_layout(terminal, 2); // only the bottom lines
+    EXPECT_EQ(view_texts(view), (std::vector<std::string>{"three"}));
+    EXPECT_EQ(view->runs[0].line, 0u);
+    // No window shows more of a line than this: a line of megabytes costs a frame nothing.
+    std::string wide(3 * TERMINAL_VIEW_LINE_BYTES, 'x');
+    terminal_result_append_output(r, (const u8 *)wide.data(), wide.size());
+    view = terminal_view_layout(terminal, 1);
+    ASSERT_EQ(view->num_runs, 1u);
+    EXPECT_EQ(view->runs[0].text.count, (s64)TERMINAL_VIEW_LINE_BYTES);
+}
+
 TEST_F(Terminal_Test, ArgumentListHonoursQuotes) {
     char **a = string_to_c_argument_list(S("sh  -ci 'echo a  b' \"x y\"\tz"));
     std::vector<std::string> got;
