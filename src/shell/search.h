@@ -52,6 +52,7 @@ struct Search_Lister {
     volatile u8 keep_running; // cleared to cancel
     volatile u32 active_workers;
     u32 current_item;
+    u32 root_length;          // "Search Files": bytes of the root (with its '/') that start every path
     u8 started;               // a search thread was started and has not been waited for
 };
 

@@ -289,6 +289,7 @@ void *search_multiple_files(void *) {
         memcpy(root, r.data, length);
         if (length == 0 || root[length - 1] != '/') root[length++] = '/';
         root[length] = 0;
+        global_search_lister.root_length = length;
 
         Search_Worker worker = {queue, needle};
         u32 slots = search_usable_processors();
