@@ -2,6 +2,7 @@
 // to line), the multi-file search with its walker and per-slot workers, and
 // acting on the chosen match.
 #include "shell/search.h"
+#include "shell/file_lister.h"
 #include "shell/lister_hooks.h"
 #include "core/strings.h"
 #include "text/editing.h"
@@ -138,9 +139,9 @@ static Search_Result_File *search_add_result_file(String path, Allocation *text,
 bool search_lister_sort_files_by_priority(const void *a, const void *b) {
     const Search_Result_File *x = *(Search_Result_File *const *)a, *y = *(Search_Result_File *const *)b;
     if (x->priority != y->priority) return x->priority > y->priority;
-    s64 n = x->path.count < y->path.count ? x->path.count : y->path.count;
-    int c = memcmp(x->path.data, y->path.data, (size_t)n);
-    return c != 0 ? c < 0 : x->path.count < y->path.count;
+    // Then in the file lister's natural order: "f2" before "f10".
+    File_Lister_Item ix = {x->path, x->path, 0, 0}, iy = {y->path, y->path, 0, 0};
+    return sort_file_lister_search_results(&ix, &iy, String{});
 }
 
 String search_needle_string() { return gp_memory_to_string(search_needle); }
