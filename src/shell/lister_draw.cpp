@@ -53,6 +53,7 @@ static void confirm_prompt() {
     spin_lock(&tabs_read_lock);
     u8 title[TAB_TITLE_CAPACITY];
     String new_title = {};
+    terminal->view.scroll_up = 0; // back to the newest output
     execute_terminal_command_line(terminal, tab->input_line, &new_title, title, sizeof(title));
     spin_unlock(&tabs_read_lock);
     if (new_title.count) set_tab_title(tab, new_title);
@@ -170,6 +171,14 @@ static void draw_terminal_tab(Vector2 top_left, Vector2 size, Tab *tab) {
     f32 input_height = lh + 8;
     f32 history_height = size.y - input_height;
     u32 visible = history_height > 0 ? (u32)(history_height / lh) : 0;
+    // The wheel scrolls back through the history, three lines a notch.
+    if (ui_layer_is_focused() && ui_mouse_is_inside(top_left, Vector2{size.x, history_height})) {
+        f32 wheel = ui_gather_scroll();
+        if (wheel != 0) {
+            terminal_view_scroll(terminal, (s64)lroundf(-wheel / 100.0f * 3));
+            editor_stamp_activity();
+        }
+    }
     const Terminal_View *view = terminal_view_layout(terminal, visible);
     const Terminal_Run *runs = view->runs;
     u32 n = view->num_runs;

@@ -84,6 +84,7 @@ struct Terminal_View {
     u32 num_runs;
     u32 num_lines;      // asked for
     u64 total_lines;
+    u64 scroll_up;      // lines scrolled back from the bottom; 0 follows the output
     Allocation memory;  // the runs, then their text
     u64 frames_reused;  // frames that drew the previous layout again
 };
@@ -176,11 +177,15 @@ u32 terminal_layout_visible(Terminal *terminal, u64 first_line, u32 num_lines, T
 // give up: -1.
 s64 terminal_layout_visible_try(Terminal *terminal, u64 first_line, u32 num_lines, Terminal_Run *out, u32 capacity,
                                 u64 *total_lines, u64 patience_us);
-// The bottom `num_lines` lines as the view draws them, kept in the terminal's
-// view record. When the worker holds the lock of the result being read (it
-// may be appending, or be descheduled mid-append), the previous frame's
-// layout is returned unchanged: a frame never waits for the reader.
+// The `num_lines` lines that end `view.scroll_up` lines above the bottom, as
+// the view draws them, kept in the terminal's view record. Scrolled back, the
+// same text stays in place while output arrives below. When the worker holds
+// the lock of the result being read (it may be appending, or be descheduled
+// mid-append), the previous frame's layout is returned unchanged: a frame
+// never waits for the reader.
 constexpr u32 TERMINAL_VIEW_MAX_RUNS = 4096;
 constexpr u64 TERMINAL_VIEW_PATIENCE_US = 200;
 const Terminal_View *terminal_view_layout(Terminal *terminal, u32 num_lines);
 void terminal_view_free(Terminal_View *view);
+// Scrolls back (positive) or towards the newest output (negative) by whole lines.
+void terminal_view_scroll(Terminal *terminal, s64 lines);

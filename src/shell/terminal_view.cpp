@@ -104,6 +104,21 @@ static void terminal_view_keep(Terminal_View *view, const Terminal_Run *runs, u3
     view->total_lines = total;
 }
 
+void terminal_view_scroll(Terminal *terminal, s64 lines) {
+    Terminal_View *view = &terminal->view;
+    s64 up = (s64)view->scroll_up + lines;
+    view->scroll_up = up < 0 ? 0 : (u64)up; // the far end is clamped by the next layout
+}
+
+// The first line shown; keeps a scrolled-back view on the same text as the
+// history grows below it.
+static u64 terminal_view_first_line(Terminal_View *view, u64 total, u32 num_lines) {
+    if (view->scroll_up && total > view->total_lines && view->total_lines) view->scroll_up += total - view->total_lines;
+    u64 most = total > num_lines ? total - num_lines : 0;
+    if (view->scroll_up > most) view->scroll_up = most;
+    return most - view->scroll_up;
+}
+
 const Terminal_View *terminal_view_layout(Terminal *terminal, u32 num_lines) {
     Terminal_View *view = &terminal->view;
     Tmp_Scope scope;
@@ -111,7 +126,7 @@ const Terminal_View *terminal_view_layout(Terminal *terminal, u32 num_lines) {
     Terminal_Run *runs = (Terminal_Run *)tmp_allocate_aligned(sizeof(Terminal_Run) * TERMINAL_VIEW_MAX_RUNS, 8);
     s64 n = terminal_layout_visible_try(terminal, 0, 0, runs, 0, &total, TERMINAL_VIEW_PATIENCE_US);
     if (n >= 0) {
-        u64 first = total > num_lines ? total - num_lines : 0;
+        u64 first = terminal_view_first_line(view, total, num_lines);
         n = terminal_layout_visible_try(terminal, first, num_lines, runs, TERMINAL_VIEW_MAX_RUNS, &total,
                                         TERMINAL_VIEW_PATIENCE_US);
     }
@@ -121,9 +136,8 @@ const Terminal_View *terminal_view_layout(Terminal *terminal, u32 num_lines) {
         return view;
     }
     if (n < 0) { // nothing to fall back on: wait this once
-        u64 first = 0;
         terminal_layout_visible(terminal, 0, 0, runs, 0, &total);
-        first = total > num_lines ? total - num_lines : 0;
+        u64 first = terminal_view_first_line(view, total, num_lines);
         n = terminal_layout_visible(terminal, first, num_lines, runs, TERMINAL_VIEW_MAX_RUNS, &total);
     }
     terminal_view_keep(view, runs, (u32)n, num_lines, total);

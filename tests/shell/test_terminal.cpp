@@ -202,6 +202,25 @@ TEST_F(Terminal_Test, ViewDrawsThePreviousLayoutWhileTheReaderHoldsTheLock) {
     EXPECT_EQ(view->runs[0].text.count, (s64)TERMINAL_VIEW_LINE_BYTES);
 }
 
+TEST_F(Terminal_Test, ScrolledBackTheViewKeepsItsTextWhileOutputArrives) {
+    Terminal_Result *r = add_a_terminal_result(terminal, S("cmd"));
+    std::string lines;
+    for (int i = 1; i <= 20; i++) lines += "l" + std::to_string(i) + "\n";
+    terminal_result_append_output(r, (const u8 *)lines.data(), lines.size());
+    // Lines: the header, l1 ... l20, and the empty line after the last break.
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l19", "l20"}));
+    terminal_view_scroll(terminal, 4);
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l15", "l16", "l17"}));
+    terminal_result_append_output(r, (const u8 *)"l21\nl22\n", 8);
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l15", "l16", "l17"}));
+    terminal_view_scroll(terminal, 1000); // no further back than the first line
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"cmd", "l1", "l2"}));
+    terminal_view_scroll(terminal, -1000);
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l21", "l22"}));
+    terminal_result_append_output(r, (const u8 *)"l23\n", 4); // at the bottom the view follows
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l22", "l23"}));
+}
+
 TEST_F(Terminal_Test, ArgumentListHonoursQuotes) {
     char **a = string_to_c_argument_list(S("sh  -ci 'echo a  b' \"x y\"\tz"));
     std::vector<std::string> got;
