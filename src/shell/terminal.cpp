@@ -146,6 +146,9 @@ Terminal_Result *add_a_terminal_result(Terminal *terminal, String command) {
     return result;
 }
 
+// The arrays the last exchange of this worker gave back.
+static thread_local Terminal_Dropped worker_spare;
+
 u32 terminal_read_from_pipe(Terminal_Result *result, s32 descriptor, bool child_gone) {
     pollfd p = {descriptor, POLLIN, 0};
     s32 ready = poll(&p, 1, 0);
@@ -160,14 +163,14 @@ u32 terminal_read_from_pipe(Terminal_Result *result, s32 descriptor, bool child_
     // covers appending and tokenising this read.
     Terminal_Dropped dropped;
     bool swap = result->output.count + (u64)n > MAX_TERMINAL_BUFFER_SIZE
-                    ? terminal_build_dropped(result, TERMINAL_BUFFER_KEEP_AFTER_DROP, &dropped)
+                    ? terminal_build_dropped(result, TERMINAL_BUFFER_KEEP_AFTER_DROP, &dropped, &worker_spare)
                     : terminal_build_grown(result, (u64)n, &dropped);
     spin_lock(&result->lock);
     if (swap) terminal_swap_in_dropped(result, &dropped);
     terminal_result_append_output(result, buffer, (u64)n);
     atomic_or32(&result->flags, RESULT_NEW_OUTPUT);
     spin_unlock(&result->lock);
-    if (swap) terminal_free_dropped(&dropped);
+    if (swap) terminal_keep_spare(&worker_spare, &dropped); // a flood drops again and again: no fresh pages each time
     return 2;
 }
 
@@ -189,6 +192,7 @@ static void *terminal_worker(void *argument) {
     s32 status = 0;
     u64 last_output = os_get_time_microseconds(), exit_time = 0, last_wake = 0;
     bool unseen = false; // output the main loop was not woken for yet
+    u32 reads_since_look = 0;
     while (__atomic_load_n(&a.result->flags, __ATOMIC_SEQ_CST) & RESULT_PROCESS_ALIVE) {
         u32 r = terminal_read_from_pipe(a.result, a.pty, child_gone);
         u64 now = os_get_time_microseconds();
@@ -200,10 +204,15 @@ static void *terminal_worker(void *argument) {
             last_wake = now;
             unseen = false;
         }
+        // While output flows the child is looked at every few reads only: the
+        // flood itself says it is alive, and each look is a system call.
         if (!exited) {
-            if (waitpid(a.pid, &status, WNOHANG) == a.pid) {
-                exited = true;
-                exit_time = now;
+            if (r != 2 || ++reads_since_look >= 32) {
+                reads_since_look = 0;
+                if (waitpid(a.pid, &status, WNOHANG) == a.pid) {
+                    exited = true;
+                    exit_time = now;
+                }
             }
         } else if (now - exit_time >= 50000) {
             child_gone = true;
@@ -239,6 +248,7 @@ static void *terminal_worker(void *argument) {
     spin_unlock(&a.terminal->lock);
     if (still_ours) kill_terminal_process(a.terminal);
     close(a.pty);
+    terminal_free_dropped(&worker_spare);
     atomic_and32(&a.result->flags, ~(u32)(RESULT_PROCESS_ALIVE | RESULT_RUNNING));
     atomic_or32(&a.result->flags, RESULT_NEW_OUTPUT);
     worker_hooks.wake_main_loop();

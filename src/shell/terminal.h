@@ -138,10 +138,13 @@ struct Terminal_Dropped {
     Dynamic_Array output, chunks, line_chunks;
     u64 drop;
 };
-bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out);
+// `spare` (may be null): arrays of an earlier exchange, reused when big enough.
+bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out, Terminal_Dropped *spare);
 bool terminal_build_grown(Terminal_Result *result, u64 bytes, Terminal_Dropped *out);
 void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped);
 void terminal_free_dropped(Terminal_Dropped *dropped);
+// The arrays an exchange gave back become the spare (the old spare is freed).
+void terminal_keep_spare(Terminal_Dropped *spare, Terminal_Dropped *used);
 // Appends raw bytes as if read from the pty (the read path and tests).
 void terminal_result_append_output(Terminal_Result *result, const u8 *bytes, u64 count);
 void tokenise_terminal_result(Terminal_Result *result);
