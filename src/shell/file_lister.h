@@ -71,6 +71,17 @@ bool file_lister_select_item();
 // The hint after the typed name: " - create a new file", " - overwrite",
 // " - delete a file", " - delete a directory", or empty.
 String file_lister_hint();
+// The icon drawn before an item's name: a folder, a picture (pictures and
+// videos by extension), an audio file, any other file, or in save mode the
+// typed name that does not exist yet.
+enum File_Lister_Icon : u8 {
+    LISTER_ICON_FOLDER = 0,
+    LISTER_ICON_FILE = 1,
+    LISTER_ICON_PICTURE = 2,
+    LISTER_ICON_AUDIO = 3,
+    LISTER_ICON_NEW_FILE = 4,
+};
+u8 file_lister_item_icon(const File_Lister_Item *item);
 // Whether the lister's directory may show the flat-view check box.
 bool file_lister_offers_flat_view();
 

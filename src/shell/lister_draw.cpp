@@ -1,6 +1,5 @@
 // The listers and terminals inside the window: the editor API's routines for
-// them (through the text core's hooks), terminal tabs and the two lister
-// panels drawn each frame.
+// them (through the text core's hooks) and terminal tabs.
 #include "shell/file_lister.h"
 #include "shell/file_view.h"
 #include "shell/frame.h"
@@ -54,6 +53,7 @@ static void confirm_prompt() {
     spin_lock(&tabs_read_lock);
     u8 title[TAB_TITLE_CAPACITY];
     String new_title = {};
+    terminal->view.scroll_up = 0; // back to the newest output
     execute_terminal_command_line(terminal, tab->input_line, &new_title, title, sizeof(title));
     spin_unlock(&tabs_read_lock);
     if (new_title.count) set_tab_title(tab, new_title);
@@ -155,6 +155,10 @@ static void close_terminal_of_tab(void *terminal) { close_terminal((Terminal *)t
 
 // [SECTION] Drawing
 
+// The lister panels (lister_panels_draw.cpp).
+void draw_file_lister_panel();
+void draw_search_lister_panel();
+
 static Colour to_colour(Terminal_Colour c) { return Colour{c.r, c.g, c.b, c.a}; }
 
 static void draw_terminal_tab(Vector2 top_left, Vector2 size, Tab *tab) {
@@ -167,16 +171,22 @@ static void draw_terminal_tab(Vector2 top_left, Vector2 size, Tab *tab) {
     f32 input_height = lh + 8;
     f32 history_height = size.y - input_height;
     u32 visible = history_height > 0 ? (u32)(history_height / lh) : 0;
-    static Terminal_Run runs[4096];
-    u64 total = 0;
-    terminal_layout_visible(terminal, 0, 0, runs, 0, &total);
-    u64 first = total > visible ? total - visible : 0;
-    u32 n = terminal_layout_visible(terminal, first, visible, runs, 4096, &total);
+    // The wheel scrolls back through the history, three lines a notch.
+    if (ui_layer_is_focused() && ui_mouse_is_inside(top_left, Vector2{size.x, history_height})) {
+        f32 wheel = ui_gather_scroll();
+        if (wheel != 0) {
+            terminal_view_scroll(terminal, (s64)lroundf(-wheel / 100.0f * 3));
+            editor_stamp_activity();
+        }
+    }
+    const Terminal_View *view = terminal_view_layout(terminal, visible);
+    const Terminal_Run *runs = view->runs;
+    u32 n = view->num_runs;
     Vector2 clip_br = {top_left.x + size.x, top_left.y + history_height};
     f32 x = top_left.x + 6;
     u32 line = ~0u;
     for (u32 i = 0; i < n; i++) {
-        Terminal_Run *r = &runs[i];
+        const Terminal_Run *r = &runs[i];
         if (r->line != line) x = top_left.x + 6, line = r->line;
         f32 y = top_left.y + r->line * lh;
         f32 w = get_text_advance(r->text.data, r->text.count, pool, 4);
@@ -195,103 +205,6 @@ static void draw_terminal_tab(Vector2 top_left, Vector2 size, Tab *tab) {
     draw_quad_scissored(input_at, Vector2{size.x, input_height}, ui_theme[0], input_at, Vector2{top_left.x + size.x, top_left.y + size.y});
     draw_file(Vector2{input_at.x + 4, input_at.y + 4}, Vector2{size.x - 8, lh}, tab->input_line, pool);
     if (terminal->current_result && (terminal->current_result->flags & RESULT_RUNNING)) ui_do_not_stop_after_current_frame();
-}
-
-static void advance_lister_animation() {
-    f32 step = (delta_time < 30 ? delta_time : 30) * LISTER_ANIMATION_SPEED;
-    f32 f = global_lister_animation_factor + step;
-    global_lister_animation_factor = f < 0 ? 0 : f > 1 ? 1 : f;
-    if (global_lister_animation_factor < 0.99f) ui_do_not_stop_after_current_frame();
-}
-
-// The panel's frame, title and field; returns where the list starts.
-static f32 draw_lister_panel(String title, File *field, String hint, f32 *out_x, f32 *out_width, f32 *out_bottom) {
-    advance_lister_animation();
-    Font_Pool *pool = &ui_font_pool;
-    f32 lh = pool->line_height > 0 ? ceilf(pool->line_height) : (f32)pool->size;
-    f32 width = (f32)window.width * 0.6f, x = ((f32)window.width - width) * 0.5f;
-    f32 height = (f32)window.height * 0.9f * global_lister_animation_factor;
-    Vector2 tl = {x, 0}, br = {x + width, height};
-    draw_quad_scissored(tl, Vector2{width, height}, ui_theme[3], tl, br);
-    draw_text_scissored(title.data, title.count, pool, ANCHOR_TOP_LEFT, x + 10, 8, ui_theme[2], tl, br);
-    f32 field_y = 16 + lh;
-    draw_quad_scissored(Vector2{x + 8, field_y - 2}, Vector2{width - 16, lh + 4}, ui_theme[0], tl, br);
-    draw_file(Vector2{x + 12, field_y}, Vector2{width * 0.6f, lh}, field, &code_font_pool);
-    if (hint.count)
-        draw_text_scissored(hint.data, hint.count, pool, ANCHOR_TOP_LEFT, x + 16 + width * 0.6f, field_y, ui_theme[5], tl, br);
-    *out_x = x;
-    *out_width = width;
-    *out_bottom = height;
-    return field_y + lh + 10;
-}
-
-static void draw_file_lister() {
-    maybe_update_file_lister();
-    f32 x, width, bottom;
-    f32 y = draw_lister_panel(global_file_lister.title, global_file_lister.filter, file_lister_hint(), &x, &width, &bottom);
-    Font_Pool *pool = &ui_font_pool;
-    f32 lh = pool->line_height > 0 ? ceilf(pool->line_height) : (f32)pool->size;
-    Vector2 tl = {x, y}, br = {x + width, bottom};
-    u32 rows = lh > 0 && bottom > y ? (u32)((bottom - y) / lh) : 0;
-    u32 current = global_file_lister.current_item;
-    u32 first = current >= rows && rows ? current - rows + 1 : 0;
-    for (u32 i = first; i < global_file_lister.num_items && i < first + rows; i++) {
-        File_Lister_Item *item = file_lister_get_item(i);
-        f32 row_y = y + (i - first) * lh;
-        if (i == current) draw_quad_scissored(Vector2{x + 4, row_y}, Vector2{width - 8, lh}, ui_theme[4], tl, br);
-        String name = item->is_directory ? string_concat2("%/", item->name) : item->name;
-        draw_text_scissored(name.data, name.count, pool, ANCHOR_TOP_LEFT, x + 14, row_y, ui_theme[2], tl, br);
-    }
-    if (global_file_lister.listing_running) ui_do_not_stop_after_current_frame();
-}
-
-static void draw_search_lister() {
-    File *field = global_search_lister.search_text;
-    // Every change of the text searches again (the old search is cancelled first).
-    if (file_has_flags(field, FILE_CHANGED)) {
-        file_clear_flags(field, FILE_CHANGED);
-        search_lister_search();
-    }
-    f32 x, width, bottom;
-    String title = global_search_lister.title;
-    f32 y = draw_lister_panel(title, field, String{}, &x, &width, &bottom);
-    Font_Pool *pool = &code_font_pool;
-    f32 lh = pool->line_height > 0 ? ceilf(pool->line_height) : (f32)pool->size;
-    if (global_search_lister.mode == SEARCH_REPLACE) {
-        draw_text_scissored(global_search_lister.second_title.data, global_search_lister.second_title.count, &ui_font_pool,
-                            ANCHOR_TOP_LEFT, x + 10, y, ui_theme[2], Vector2{x, 0}, Vector2{x + width, bottom});
-        draw_file(Vector2{x + 80, y}, Vector2{width - 100, lh}, global_search_lister.replacement_text, pool);
-        y += lh + 10;
-    }
-    Vector2 tl = {x, y}, br = {x + width, bottom};
-    u32 rows = lh > 0 && bottom > y ? (u32)((bottom - y) / lh) : 0;
-    u32 current = global_search_lister.current_item, first = current >= rows && rows ? current - rows + 1 : 0, k = 0;
-    spin_lock(&global_search_lock);
-    for (u32 f = 0; f < global_search_file_order.count && k < first + rows; f++) {
-        Search_Result_File *file = *dynamic_array_at<Search_Result_File *>(&global_search_file_order, f);
-        for (u32 m = 0; m < file->matches.count && k < first + rows; m++, k++) {
-            if (k < first) continue;
-            Search_Match *match = dynamic_array_at<Search_Match>(&file->matches, m);
-            f32 row_y = y + (k - first) * lh;
-            if (k == current) draw_quad_scissored(Vector2{x + 4, row_y}, Vector2{width - 8, lh}, ui_theme[4], tl, br);
-            String where = global_search_lister.mode == SEARCH_FILES ? tstring("%.*s:%u: ", (int)file->path.count, (const char *)file->path.data, match->line)
-                                                                      : tstring("%u: ", match->line);
-            draw_text_scissored(where.data, where.count, pool, ANCHOR_TOP_LEFT, x + 12, row_y, ui_theme[5], tl, br);
-            f32 tx = x + 12 + get_text_advance(where.data, where.count, pool, 4);
-            const u8 *line = file->text.data + match->kept_line;
-            u64 before = match->offset - match->line_start, length = match->line_end - match->line_start;
-            draw_text_scissored(line, (s64)before, pool, ANCHOR_TOP_LEFT, tx, row_y, ui_theme[2], tl, br);
-            tx += get_text_advance(line, (s64)before, pool, 4);
-            // The match itself stands out in the error colour.
-            draw_text_scissored(line + before, (s64)match->length, pool, ANCHOR_TOP_LEFT, tx, row_y, ui_theme[6], tl, br);
-            tx += get_text_advance(line + before, (s64)match->length, pool, 4);
-            if (length > before + match->length)
-                draw_text_scissored(line + before + match->length, (s64)(length - before - match->length), pool,
-                                    ANCHOR_TOP_LEFT, tx, row_y, ui_theme[2], tl, br);
-        }
-    }
-    spin_unlock(&global_search_lock);
-    if (!global_search_lister.complete) ui_do_not_stop_after_current_frame();
 }
 
 // The file lister's directory while it is open, else the current file's,
@@ -322,8 +235,8 @@ void install_lister_hooks() {
     shutdown_terminals_hook = kill_all_terminal_processes;
     close_terminal_hook = close_terminal_of_tab;
     draw_terminal_tab_hook = draw_terminal_tab;
-    draw_file_lister_hook = draw_file_lister;
-    draw_search_lister_hook = draw_search_lister;
+    draw_file_lister_hook = draw_file_lister_panel;
+    draw_search_lister_hook = draw_search_lister_panel;
     text_hooks.go_to_parent_directory = go_to_parent_directory;
     text_hooks.go_to_previous_item = go_to_previous_item;
     text_hooks.go_to_next_item = go_to_next_item;

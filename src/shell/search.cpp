@@ -2,6 +2,7 @@
 // to line), the multi-file search with its walker and per-slot workers, and
 // acting on the chosen match.
 #include "shell/search.h"
+#include "shell/file_lister.h"
 #include "shell/lister_hooks.h"
 #include "core/strings.h"
 #include "text/editing.h"
@@ -34,12 +35,12 @@ static File *default_find_file_tab(String) { return nullptr; }
 static void default_add_file_tab(File *) {}
 Search_Tab_Hooks search_tab_hooks = {default_find_file_tab, default_add_file_tab};
 
-static void sleep_us(u64 us) {
+void search_sleep_us(u64 us) {
     timespec t = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
     nanosleep(&t, nullptr);
 }
 
-static bool start_detached_thread(void *(*entry)(void *), void *argument) {
+bool search_start_thread(void *(*entry)(void *), void *argument) {
     pthread_t thread;
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
@@ -67,15 +68,6 @@ void init_search_lister() {
     file_clear_flags(global_search_lister.replacement_text, FILE_UNSAVED);
 }
 
-// Texts and matches of result files go into big blocks, freed all at once
-// when the results are emptied: thousands of files with matches would
-// otherwise each hold a general-purpose slot.
-constexpr u64 SEARCH_ARENA_BLOCK = MB(8);
-struct Search_Arena_Block {
-    Search_Arena_Block *next;
-    u64 size;
-    u64 used;
-};
 static Search_Arena_Block *search_arena_blocks; // under global_search_lock
 
 static void search_arena_free_all() {
@@ -86,9 +78,8 @@ static void search_arena_free_all() {
     search_arena_blocks = nullptr;
 }
 
-// Room for `size` bytes in the calling worker's block, starting a new one
-// (linked under the lock) when it is full.
-static u8 *search_arena_take(Search_Arena_Block **mine, u64 size) {
+// A new block is linked under the lock.
+u8 *search_arena_take(Search_Arena_Block **mine, u64 size) {
     size = (size + 15) & ~15ull;
     Search_Arena_Block *b = *mine;
     if (!b || b->used + size > b->size) {
@@ -112,8 +103,7 @@ static u8 *search_arena_take(Search_Arena_Block **mine, u64 size) {
     return p;
 }
 
-// Caller holds global_search_lock.
-static void search_results_clear() {
+void search_results_clear() {
     for (Bucket_Iterator it = bucket_iterate(&global_search_files); it.element; bucket_iterator_next(&it)) {
         Search_Result_File *f = (Search_Result_File *)it.element;
         gp_free(&f->path_allocation);
@@ -149,264 +139,25 @@ static Search_Result_File *search_add_result_file(String path, Allocation *text,
 bool search_lister_sort_files_by_priority(const void *a, const void *b) {
     const Search_Result_File *x = *(Search_Result_File *const *)a, *y = *(Search_Result_File *const *)b;
     if (x->priority != y->priority) return x->priority > y->priority;
-    s64 n = x->path.count < y->path.count ? x->path.count : y->path.count;
-    int c = memcmp(x->path.data, y->path.data, (size_t)n);
-    return c != 0 ? c < 0 : x->path.count < y->path.count;
+    // Then in the file lister's natural order: "f2" before "f10".
+    File_Lister_Item ix = {x->path, x->path, 0, 0}, iy = {y->path, y->path, 0, 0};
+    return sort_file_lister_search_results(&ix, &iy, String{});
 }
 
-static String search_needle_string() { return gp_memory_to_string(search_needle); }
+String search_needle_string() { return gp_memory_to_string(search_needle); }
 
-static bool string_is_blank(String s) {
+bool string_is_blank(String s) {
     for (s64 i = 0; i < s.count; i++)
         if (s.data[i] != ' ' && s.data[i] != '\t') return false;
     return true;
 }
 
-// [SECTION] Multi-file search ------------------------------------------------------
-
-constexpr u32 SEARCH_QUEUE_SIZE = 256;
-constexpr u32 SEARCH_PATH_MAX = 4096;
-
-// Paths the walker found, waiting for a worker slot.
-struct Search_Queue {
-    volatile u8 lock;
-    volatile u8 walk_done;
-    u32 head, tail; // head: next to take; tail: next free
-    u16 lengths[SEARCH_QUEUE_SIZE];
-    char paths[SEARCH_QUEUE_SIZE][SEARCH_PATH_MAX];
-};
-
-struct Search_Worker {
-    Search_Queue *queue;
-    String needle;
-};
-
-static bool search_queue_push(Search_Queue *q, const char *path, u32 length) {
-    for (;;) {
-        spin_lock(&q->lock);
-        if (q->tail - q->head < SEARCH_QUEUE_SIZE) {
-            u32 slot = q->tail % SEARCH_QUEUE_SIZE;
-            memcpy(q->paths[slot], path, length + 1);
-            q->lengths[slot] = (u16)length;
-            q->tail++;
-            spin_unlock(&q->lock);
-            return true;
-        }
-        spin_unlock(&q->lock);
-        if (!global_search_lister.keep_running) return false;
-        sleep_us(20);
-    }
-}
-
-// False when the walk is over and nothing is left.
-static bool search_queue_pop(Search_Queue *q, char *path, u32 *length) {
-    for (u32 spins = 0;; spins++) {
-        spin_lock(&q->lock);
-        if (q->head != q->tail) {
-            u32 slot = q->head % SEARCH_QUEUE_SIZE;
-            *length = q->lengths[slot];
-            memcpy(path, q->paths[slot], *length + 1);
-            q->head++;
-            spin_unlock(&q->lock);
-            return true;
-        }
-        bool done = q->walk_done;
-        spin_unlock(&q->lock);
-        if (done || !global_search_lister.keep_running) return false;
-        if (spins < 64) __builtin_ia32_pause();
-        else sleep_us(spins < 256 ? 10 : 200);
-    }
-}
-
-// Opens a file worth searching: regular, not empty, within the limit.
-// Returns the descriptor (-1 to skip) and its size.
-static s32 search_open_file(const char *path, u64 *size) {
-    s32 fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || (u64)st.st_size > search_max_file_size) {
-        close(fd);
-        return -1;
-    }
-    *size = (u64)st.st_size;
-    return fd;
-}
-
-// The whole file into `to`; false when it came back shorter than its status
-// said (it changed under us: skipped).
-static bool search_read_whole(s32 fd, u8 *to, u64 size) {
-    u64 got = 0;
-    while (got < size) {
-        ssize_t n = read(fd, to + got, size - got);
-        if (n <= 0) break;
-        got += (u64)n;
-    }
-    close(fd);
-    return got == size;
-}
-
-static void *search_file_worker(void *argument) {
-    Search_Worker w = *(Search_Worker *)argument;
-    tmp_register_thread();
-    char *path = (char *)tmp_allocate(SEARCH_PATH_MAX);
-    Allocation buffer = {};
-    Dynamic_Array matches;
-    dynamic_array_init(&matches, sizeof(Search_Match), 64);
-    u32 length = 0;
-    Search_Arena_Block *arena = nullptr;
-    while (search_queue_pop(w.queue, path, &length)) {
-        u64 size = 0;
-        s32 fd = search_open_file(path, &size);
-        if (fd < 0) continue;
-        if (buffer.size < size) {
-            gp_free(&buffer);
-            gp_allocate(&buffer, size < KB(64) ? KB(64) : size);
-        }
-        u8 *read = (u8 *)buffer.memory;
-        if (!search_read_whole(fd, read, size) || check_for_zeroes(read, size)) continue;
-        matches.count = 0;
-        search_text_for_matches(read, 0, size, 1, w.needle, 0, &matches, &global_search_lister.keep_running);
-        if (matches.count == 0 || !global_search_lister.keep_running) continue;
-        // Only the lines with matches are kept: what the list shows.
-        Search_Match *found = (Search_Match *)matches.data;
-        u64 kept_size = 0;
-        for (u32 i = 0; i < matches.count; i++)
-            if (i == 0 || found[i].line_start != found[i - 1].line_start) kept_size += found[i].line_end - found[i].line_start;
-        u8 *text = search_arena_take(&arena, kept_size ? kept_size : 1);
-        u64 at = 0;
-        for (u32 i = 0; i < matches.count; i++) {
-            if (i > 0 && found[i].line_start == found[i - 1].line_start) {
-                found[i].kept_line = found[i - 1].kept_line;
-                continue;
-            }
-            u64 n = found[i].line_end - found[i].line_start;
-            memcpy(text + at, read + found[i].line_start, n);
-            found[i].kept_line = at;
-            at += n;
-        }
-        u64 kept_text_size = kept_size;
-        u8 *kept_path = search_arena_take(&arena, length);
-        memcpy(kept_path, path, length);
-        u64 match_bytes = (u64)matches.count * sizeof(Search_Match);
-        Search_Match *kept = (Search_Match *)search_arena_take(&arena, match_bytes);
-        memcpy(kept, matches.data, match_bytes);
-        spin_lock(&global_search_lock);
-        Search_Result_File *f = (Search_Result_File *)bucket_array_add(&global_search_files);
-        memset((void *)f, 0, sizeof(*f));
-        f->index = (u32)(global_search_files.count - 1);
-        f->path = String{kept_path, (s64)length};
-        f->text = String{text, (s64)kept_text_size};
-        dynamic_array_init_on(&f->matches, sizeof(Search_Match), kept, matches.count);
-        f->matches.count = matches.count;
-        for (u32 i = 0; i < matches.count; i++) kept[i].file_index = f->index;
-        f->has_matches = 1;
-        *(Search_Result_File **)dynamic_array_add(&global_search_file_order) = f;
-        spin_unlock(&global_search_lock);
-        worker_hooks.wake_main_loop();
-    }
-    gp_free(&buffer);
-    dynamic_array_free(&matches);
-    __atomic_fetch_sub(&global_search_lister.active_workers, 1, __ATOMIC_SEQ_CST);
-    worker_hooks.wake_main_loop();
-    tmp_unregister_thread();
-    return nullptr;
-}
-
-// Depth first; `path` holds the directory with a trailing '/', `length` bytes.
-void search_multiple_files_helper(char *path, u32 length, Search_Queue *queue) {
-    DIR *d = opendir(path);
-    if (!d) return;
-    while (global_search_lister.keep_running) {
-        dirent *e = readdir(d);
-        if (!e) break;
-        const char *name = e->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-        u32 name_length = (u32)strlen(name);
-        if (length + name_length + 2 >= SEARCH_PATH_MAX) continue;
-        u8 type = e->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st;
-            if (fstatat(dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
-        }
-        // Symbolic links are not followed: no loops, no file searched twice.
-        if (type != DT_DIR && type != DT_REG) continue;
-        memcpy(path + length, name, name_length + 1);
-        u32 full = length + name_length;
-        if (filepath_is_blacklisted((u8 *)path, full, type == DT_REG)) continue;
-        if (type == DT_DIR) {
-            path[full] = '/';
-            path[full + 1] = 0;
-            search_multiple_files_helper(path, full + 1, queue);
-        } else if (!search_queue_push(queue, path, full)) {
-            break;
-        }
-    }
-    path[length] = 0;
-    closedir(d);
-}
-
-u32 search_usable_processors() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
-    u32 n = (u32)CPU_COUNT(&set);
-    return n ? n : 1;
-}
-
-static void search_publish_finished() {
+void search_publish_finished() {
     spin_lock(&global_search_lock);
     global_search_lister.complete = 1;
     global_search_lister.finished = 1;
     worker_hooks.wake_main_loop();
     spin_unlock(&global_search_lock);
-}
-
-static void *search_multiple_files(void *) {
-    tmp_register_thread();
-    spin_lock(&global_search_lock);
-    search_results_clear();
-    spin_unlock(&global_search_lock);
-    global_search_lister.current_item = 0;
-    String needle = search_needle_string();
-    if (!string_is_blank(needle)) {
-        Allocation queue_memory;
-        gp_allocate(&queue_memory, sizeof(Search_Queue));
-        Search_Queue *queue = (Search_Queue *)queue_memory.memory;
-        memset((void *)queue, 0, sizeof(Search_Queue));
-        char *root = (char *)tmp_allocate(SEARCH_PATH_MAX);
-        String r = search_root_override[0] ? S(search_root_override) : filepath_to_string(&editor_working_directory);
-        u32 length = r.count < (s64)SEARCH_PATH_MAX - 2 ? (u32)r.count : 0;
-        memcpy(root, r.data, length);
-        if (length == 0 || root[length - 1] != '/') root[length++] = '/';
-        root[length] = 0;
-
-        Search_Worker worker = {queue, needle};
-        u32 slots = search_usable_processors();
-        global_search_lister.active_workers = 1;
-        for (u32 i = 0; i < slots; i++) {
-            __atomic_fetch_add(&global_search_lister.active_workers, 1, __ATOMIC_SEQ_CST);
-            if (!start_detached_thread(search_file_worker, &worker))
-                __atomic_fetch_sub(&global_search_lister.active_workers, 1, __ATOMIC_SEQ_CST);
-        }
-        search_multiple_files_helper(root, length, queue);
-        spin_lock(&queue->lock);
-        queue->walk_done = 1;
-        spin_unlock(&queue->lock);
-        __atomic_fetch_sub(&global_search_lister.active_workers, 1, __ATOMIC_SEQ_CST);
-        while (__atomic_load_n(&global_search_lister.active_workers, __ATOMIC_SEQ_CST) > 0) sleep_us(1000);
-        gp_free(&queue_memory);
-        spin_lock(&global_search_lock);
-        general_quick_sort(global_search_file_order.data, global_search_file_order.count, sizeof(Search_Result_File *),
-                           search_lister_sort_files_by_priority);
-        global_search_lister.complete = 1;
-        spin_unlock(&global_search_lock);
-        worker_hooks.wake_main_loop();
-        // The results stay published until the search is cancelled or replaced.
-        while (global_search_lister.keep_running) sleep_us(10000);
-    }
-    search_publish_finished();
-    tmp_unregister_thread();
-    return nullptr;
 }
 
 // [SECTION] Current file -------------------------------------------------------------
@@ -471,7 +222,7 @@ static void *search_current_file(void *argument) {
 void search_lister_cancel() {
     global_search_lister.keep_running = 0;
     if (global_search_lister.started)
-        while (!__atomic_load_n(&global_search_lister.finished, __ATOMIC_SEQ_CST)) sleep_us(200);
+        while (!__atomic_load_n(&global_search_lister.finished, __ATOMIC_SEQ_CST)) search_sleep_us(200);
     global_search_lister.started = 0;
 }
 
@@ -490,10 +241,10 @@ void search_lister_search() {
     global_search_lister.started = 1;
     bool ok;
     if (global_search_lister.mode == SEARCH_FILES) {
-        ok = start_detached_thread(search_multiple_files, nullptr);
+        ok = search_start_thread(search_multiple_files, nullptr);
     } else {
         File *file = global_search_lister.searched_file;
-        ok = file && start_detached_thread(search_current_file, file);
+        ok = file && search_start_thread(search_current_file, file);
     }
     if (!ok) {
         global_search_lister.started = 0;

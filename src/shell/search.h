@@ -52,6 +52,7 @@ struct Search_Lister {
     volatile u8 keep_running; // cleared to cancel
     volatile u32 active_workers;
     u32 current_item;
+    u32 root_length;          // "Search Files": bytes of the root (with its '/') that start every path
     u8 started;               // a search thread was started and has not been waited for
 };
 
@@ -92,6 +93,30 @@ extern Search_Tab_Hooks search_tab_hooks;
 // The file tab for `path`, or a new file loaded from it and given a tab; it
 // becomes current_file. Null (with a message) when the file cannot be read.
 File *open_file_in_tab(String path);
+
+// [SECTION] Shared by the search threads (search.cpp, search_files.cpp)
+void search_sleep_us(u64 us);
+bool search_start_thread(void *(*entry)(void *), void *argument);
+// Texts and matches of result files go into big blocks, freed all at once
+// when the results are emptied: thousands of files with matches would
+// otherwise each hold a general-purpose slot.
+constexpr u64 SEARCH_ARENA_BLOCK = MB(8);
+struct Search_Arena_Block {
+    Search_Arena_Block *next;
+    u64 size;
+    u64 used;
+};
+// Room for `size` bytes in the calling worker's block (*mine), starting a new one when it is full.
+u8 *search_arena_take(Search_Arena_Block **mine, u64 size);
+// Caller holds global_search_lock.
+void search_results_clear();
+// Sets complete and finished under the lock and wakes the main loop.
+void search_publish_finished();
+String search_needle_string();
+bool string_is_blank(String s);
+u32 search_usable_processors();
+// Thread entry of "Search Files": walks the root, one worker per usable processor.
+void *search_multiple_files(void *);
 
 // [SECTION] Scanning (search_scan.cpp)
 bool check_for_zeroes(const u8 *data, u64 size);

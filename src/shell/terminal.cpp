@@ -40,6 +40,8 @@ void init_terminals() {
     terminals_ready = true;
 }
 
+constexpr u64 TERMINAL_WAKE_INTERVAL_US = 4000;
+
 static void sleep_microseconds(u64 us) {
     timespec t = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
     nanosleep(&t, nullptr);
@@ -117,6 +119,7 @@ void close_terminal(Terminal *terminal) {
     clear_terminal_history(terminal);
     dynamic_array_free(&terminal->history);
     dynamic_array_free(&terminal->typed_line);
+    terminal_view_free(&terminal->view);
     terminal->history_cursor = 0;
     atomic_and32(&terminal->flags, ~(u32)TERMINAL_IN_USE);
 }
@@ -143,6 +146,9 @@ Terminal_Result *add_a_terminal_result(Terminal *terminal, String command) {
     return result;
 }
 
+// The arrays the last exchange of this worker gave back.
+static thread_local Terminal_Dropped worker_spare;
+
 u32 terminal_read_from_pipe(Terminal_Result *result, s32 descriptor, bool child_gone) {
     pollfd p = {descriptor, POLLIN, 0};
     s32 ready = poll(&p, 1, 0);
@@ -152,17 +158,19 @@ u32 terminal_read_from_pipe(Terminal_Result *result, s32 descriptor, bool child_
     u8 buffer[TERMINAL_READ_SIZE];
     ssize_t n = read(descriptor, buffer, sizeof(buffer));
     if (n <= 0) return 0;
-    // Making room copies up to a MiB: done before the lock, swapped in under it.
+    // Making room copies up to a MiB, and growing copies megabytes of
+    // chunks: both done before the lock, swapped in under it. The lock only
+    // covers appending and tokenising this read.
     Terminal_Dropped dropped;
-    bool swap = result->output.count + (u64)n > MAX_TERMINAL_BUFFER_SIZE &&
-                terminal_build_dropped(result, TERMINAL_BUFFER_KEEP_AFTER_DROP, &dropped);
+    bool swap = result->output.count + (u64)n > MAX_TERMINAL_BUFFER_SIZE
+                    ? terminal_build_dropped(result, TERMINAL_BUFFER_KEEP_AFTER_DROP, &dropped, &worker_spare)
+                    : terminal_build_grown(result, (u64)n, &dropped);
     spin_lock(&result->lock);
     if (swap) terminal_swap_in_dropped(result, &dropped);
     terminal_result_append_output(result, buffer, (u64)n);
     atomic_or32(&result->flags, RESULT_NEW_OUTPUT);
     spin_unlock(&result->lock);
-    if (swap) terminal_free_dropped(&dropped);
-    worker_hooks.wake_main_loop();
+    if (swap) terminal_keep_spare(&worker_spare, &dropped); // a flood drops again and again: no fresh pages each time
     return 2;
 }
 
@@ -182,15 +190,29 @@ static void *terminal_worker(void *argument) {
 
     bool child_gone = false, exited = false;
     s32 status = 0;
-    u64 last_output = os_get_time_microseconds(), exit_time = 0;
+    u64 last_output = os_get_time_microseconds(), exit_time = 0, last_wake = 0;
+    bool unseen = false; // output the main loop was not woken for yet
+    u32 reads_since_look = 0;
     while (__atomic_load_n(&a.result->flags, __ATOMIC_SEQ_CST) & RESULT_PROCESS_ALIVE) {
         u32 r = terminal_read_from_pipe(a.result, a.pty, child_gone);
         u64 now = os_get_time_microseconds();
-        if (r == 2) last_output = now;
+        if (r == 2) last_output = now, unseen = true;
+        // A flood reads thousands of times a second; a frame or two of
+        // wakes is enough, and the last of the output always gets one.
+        if (unseen && (r != 2 || now - last_wake >= TERMINAL_WAKE_INTERVAL_US)) {
+            worker_hooks.wake_main_loop();
+            last_wake = now;
+            unseen = false;
+        }
+        // While output flows the child is looked at every few reads only: the
+        // flood itself says it is alive, and each look is a system call.
         if (!exited) {
-            if (waitpid(a.pid, &status, WNOHANG) == a.pid) {
-                exited = true;
-                exit_time = now;
+            if (r != 2 || ++reads_since_look >= 32) {
+                reads_since_look = 0;
+                if (waitpid(a.pid, &status, WNOHANG) == a.pid) {
+                    exited = true;
+                    exit_time = now;
+                }
             }
         } else if (now - exit_time >= 50000) {
             child_gone = true;
@@ -226,6 +248,7 @@ static void *terminal_worker(void *argument) {
     spin_unlock(&a.terminal->lock);
     if (still_ours) kill_terminal_process(a.terminal);
     close(a.pty);
+    terminal_free_dropped(&worker_spare);
     atomic_and32(&a.result->flags, ~(u32)(RESULT_PROCESS_ALIVE | RESULT_RUNNING));
     atomic_or32(&a.result->flags, RESULT_NEW_OUTPUT);
     worker_hooks.wake_main_loop();

@@ -77,6 +77,18 @@ struct Terminal_History_Entry {
 };
 static_assert(sizeof(Terminal_History_Entry) == 4112);
 
+struct Terminal_Run;
+// The layout the view drew last (terminal_view.cpp).
+struct Terminal_View {
+    Terminal_Run *runs;
+    u32 num_runs;
+    u32 num_lines;      // asked for
+    u64 total_lines;
+    u64 scroll_up;      // lines scrolled back from the bottom; 0 follows the output
+    Allocation memory;  // the runs, then their text
+    u64 frames_reused;  // frames that drew the previous layout again
+};
+
 struct Terminal {
     s32 child_pid, process_group, pty; // all -1 when no process runs
     volatile u8 lock;
@@ -87,6 +99,7 @@ struct Terminal {
     Dynamic_Array typed_line;          // one Terminal_History_Entry: what was typed before walking the history
     Bucket_Array results;              // Terminal_Result
     Terminal_Result *current_result;
+    Terminal_View view;
 };
 
 constexpr u32 NUM_TERMINALS_PER_BUCKET = 16, NUM_TERMINALS_BUCKETS_PER_PAGE = 1;
@@ -125,9 +138,13 @@ struct Terminal_Dropped {
     Dynamic_Array output, chunks, line_chunks;
     u64 drop;
 };
-bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out);
+// `spare` (may be null): arrays of an earlier exchange, reused when big enough.
+bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out, Terminal_Dropped *spare);
+bool terminal_build_grown(Terminal_Result *result, u64 bytes, Terminal_Dropped *out);
 void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped);
 void terminal_free_dropped(Terminal_Dropped *dropped);
+// The arrays an exchange gave back become the spare (the old spare is freed).
+void terminal_keep_spare(Terminal_Dropped *spare, Terminal_Dropped *used);
 // Appends raw bytes as if read from the pty (the read path and tests).
 void terminal_result_append_output(Terminal_Result *result, const u8 *bytes, u64 count);
 void tokenise_terminal_result(Terminal_Result *result);
@@ -147,12 +164,31 @@ bool auto_complete_filepath_in_terminal(Terminal *terminal, File *input);
 // counted in lines from the top (each result: one header line showing its
 // command, then its output lines). Each run's text is copied into temporary
 // memory under the result's lock, so the view never reads output the worker
-// may be moving. Returns the runs written; `total_lines` gets the line count.
+// may be moving; a line gives at most TERMINAL_VIEW_LINE_BYTES of text (no
+// window is wider). Returns the runs written; `total_lines` gets the line
+// count.
 struct Terminal_Run {
     String text;
     Terminal_Colour foreground, background;
     u32 line;  // 0 = first requested line
     u8 header; // the run is a command header
 };
+constexpr u32 TERMINAL_VIEW_LINE_BYTES = 2048;
 u32 terminal_layout_visible(Terminal *terminal, u64 first_line, u32 num_lines, Terminal_Run *out, u32 capacity,
                             u64 *total_lines);
+// The same, but a result whose lock stays taken for `patience_us` makes it
+// give up: -1.
+s64 terminal_layout_visible_try(Terminal *terminal, u64 first_line, u32 num_lines, Terminal_Run *out, u32 capacity,
+                                u64 *total_lines, u64 patience_us);
+// The `num_lines` lines that end `view.scroll_up` lines above the bottom, as
+// the view draws them, kept in the terminal's view record. Scrolled back, the
+// same text stays in place while output arrives below. When the worker holds
+// the lock of the result being read (it may be appending, or be descheduled
+// mid-append), the previous frame's layout is returned unchanged: a frame
+// never waits for the reader.
+constexpr u32 TERMINAL_VIEW_MAX_RUNS = 4096;
+constexpr u64 TERMINAL_VIEW_PATIENCE_US = 200;
+const Terminal_View *terminal_view_layout(Terminal *terminal, u32 num_lines);
+void terminal_view_free(Terminal_View *view);
+// Scrolls back (positive) or towards the newest output (negative) by whole lines.
+void terminal_view_scroll(Terminal *terminal, s64 lines);

@@ -1,6 +1,5 @@
 // The terminal's input line: running what was typed (with the editor's own
-// `cd` and `clear`), the history, path completion, and the layout of the
-// visible history for the view.
+// `cd` and `clear`), the history and path completion.
 #include "shell/terminal.h"
 #include "core/log.h"
 #include "core/strings.h"
@@ -256,40 +255,4 @@ bool auto_complete_filepath_in_terminal(Terminal *terminal, File *input) {
     file_update_selection_pointers(input);
     file_set_flags(input, FILE_CHANGED);
     return true;
-}
-
-u32 terminal_layout_visible(Terminal *terminal, u64 first_line, u32 num_lines, Terminal_Run *out, u32 capacity,
-                            u64 *total_lines) {
-    u64 line = 0; // first line of the result being looked at
-    u32 runs = 0;
-    u64 end_line = first_line + num_lines;
-    for (Bucket_Iterator it = bucket_iterate(&terminal->results); it.element; bucket_iterator_next(&it)) {
-        Terminal_Result *r = (Terminal_Result *)it.element;
-        spin_lock(&r->lock);
-        u64 lines_here = 1 + r->line_chunks.count;
-        if (line + lines_here > first_line && line < end_line) {
-            if (line >= first_line && runs < capacity) {
-                out[runs++] = Terminal_Run{tcopy_string(r->command), terminal_big_colour_table[TERMINAL_WHITE],
-                                           terminal_big_colour_table[TERMINAL_BLACK], (u32)(line - first_line), 1};
-            }
-            u64 from = first_line > line + 1 ? first_line - line - 1 : 0;
-            u64 to = end_line - line - 1 < r->line_chunks.count ? end_line - line - 1 : r->line_chunks.count;
-            const u8 *bytes = (const u8 *)r->output.data;
-            for (u64 l = from; l < to; l++) {
-                u32 c0 = *dynamic_array_at<u32>(&r->line_chunks, (u32)l);
-                u32 c1 = l + 1 < r->line_chunks.count ? *dynamic_array_at<u32>(&r->line_chunks, (u32)l + 1) : r->chunks.count;
-                for (u32 c = c0; c < c1 && runs < capacity; c++) {
-                    Terminal_Chunk *chunk = dynamic_array_at<Terminal_Chunk>(&r->chunks, c);
-                    if (chunk->kind != TERMINAL_CHUNK_TEXT) continue;
-                    out[runs++] = Terminal_Run{tcopy_string(String{(u8 *)bytes + chunk->start, chunk->length}),
-                                               terminal_colour(r, chunk->foreground), terminal_colour(r, chunk->background),
-                                               (u32)(line + 1 + l - first_line), 0};
-                }
-            }
-        }
-        line += lines_here;
-        spin_unlock(&r->lock);
-    }
-    if (total_lines) *total_lines = line;
-    return runs;
 }

@@ -51,7 +51,25 @@ void terminal_result_init_output(Terminal_Result *result) {
 // result without changing it (only its worker writes it, so that needs no
 // lock); terminal_swap_in_dropped then exchanges them in constant time, so
 // the view never waits for the copying.
-bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out) {
+// An array of at least `capacity` elements, empty: the spare's when it is
+// big enough (no fresh pages to fault in), else a new one.
+static void terminal_take_array(Dynamic_Array *to, Dynamic_Array *spare, u32 element_size, u64 capacity) {
+    if (spare && spare->element_size == element_size && spare->capacity >= capacity) {
+        *to = *spare;
+        to->count = 0;
+        *spare = Dynamic_Array{};
+        return;
+    }
+    dynamic_array_init(to, element_size, (u32)capacity);
+}
+
+void terminal_keep_spare(Terminal_Dropped *spare, Terminal_Dropped *used) {
+    terminal_free_dropped(spare);
+    *spare = *used;
+    *used = Terminal_Dropped{};
+}
+
+bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped *out, Terminal_Dropped *spare) {
     u64 count = result->output.count;
     if (count <= keep) return false;
     u64 drop = count - keep;
@@ -65,13 +83,13 @@ bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped 
     if (drop > result->parse_position) drop = result->parse_position; // never drop what is not chunked yet
     if (drop == 0) return false;
     out->drop = drop;
-    dynamic_array_init(&out->output, 1, (u32)(MAX_TERMINAL_BUFFER_SIZE + TERMINAL_READ_SIZE));
+    terminal_take_array(&out->output, spare ? &spare->output : nullptr, 1, MAX_TERMINAL_BUFFER_SIZE + TERMINAL_READ_SIZE);
     dynamic_array_append_bytes(&out->output, bytes + drop, (u32)(count - drop));
 
     const Terminal_Chunk *chunks = (const Terminal_Chunk *)result->chunks.data;
     u32 n = result->chunks.count, first = 0;
     while (first < n && chunks[first].start + chunks[first].length <= drop) first++;
-    dynamic_array_init(&out->chunks, sizeof(Terminal_Chunk), result->chunks.capacity);
+    terminal_take_array(&out->chunks, spare ? &spare->chunks : nullptr, sizeof(Terminal_Chunk), result->chunks.capacity);
     Terminal_Chunk *to = (Terminal_Chunk *)dynamic_array_add_fast_multiple(&out->chunks, n - first);
     for (u32 k = first; k < n; k++) {
         Terminal_Chunk c = chunks[k];
@@ -86,9 +104,31 @@ bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped 
     const u32 *lines = (const u32 *)result->line_chunks.data;
     u32 num_lines = result->line_chunks.count, first_line = 0;
     while (first_line + 1 < num_lines && lines[first_line + 1] <= first) first_line++;
-    dynamic_array_init(&out->line_chunks, sizeof(u32), result->line_chunks.capacity);
+    terminal_take_array(&out->line_chunks, spare ? &spare->line_chunks : nullptr, sizeof(u32), result->line_chunks.capacity);
     u32 *lto = (u32 *)dynamic_array_add_fast_multiple(&out->line_chunks, num_lines - first_line);
     for (u32 k = first_line; k < num_lines; k++) lto[k - first_line] = lines[k] > first ? lines[k] - first : 0;
+    return true;
+}
+
+// Bigger copies of the arrays, for `bytes` more output, made without the lock
+// like the dropped ones: growing under the lock would copy megabytes of
+// chunks while the view waits.
+bool terminal_build_grown(Terminal_Result *result, u64 bytes, Terminal_Dropped *out) {
+    // At most one chunk and one line per byte, plus a little for cursor moves.
+    u64 chunks = (u64)result->chunks.count + bytes + 64, lines = (u64)result->line_chunks.count + bytes + 64;
+    u64 output = (u64)result->output.count + bytes;
+    if (chunks <= result->chunks.capacity && lines <= result->line_chunks.capacity && output <= result->output.capacity)
+        return false;
+    auto grown = [](Dynamic_Array *to, const Dynamic_Array *from, u64 need) {
+        u64 capacity = from->capacity;
+        if (capacity < need) capacity = need > 2 * capacity ? need : 2 * capacity;
+        dynamic_array_init(to, from->element_size, (u32)capacity);
+        if (from->count) memcpy(dynamic_array_add_fast_multiple(to, from->count), from->data, (u64)from->count * from->element_size);
+    };
+    grown(&out->output, &result->output, output);
+    grown(&out->chunks, &result->chunks, chunks);
+    grown(&out->line_chunks, &result->line_chunks, lines);
+    out->drop = 0;
     return true;
 }
 
@@ -116,7 +156,7 @@ void terminal_free_dropped(Terminal_Dropped *dropped) {
 
 static void terminal_drop_oldest(Terminal_Result *result, u64 keep) {
     Terminal_Dropped dropped;
-    if (!terminal_build_dropped(result, keep, &dropped)) return;
+    if (!terminal_build_dropped(result, keep, &dropped, nullptr)) return;
     terminal_swap_in_dropped(result, &dropped);
     terminal_free_dropped(&dropped);
 }

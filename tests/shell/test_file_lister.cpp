@@ -181,3 +181,26 @@ TEST_F(File_Lister_Test, OpeningAFileMakesItTheCurrentFile) {
     EXPECT_EQ(str(current_file->name), "read me.txt");
     EXPECT_EQ(std::string((char *)file_text(current_file), file_length(current_file)), "hello");
 }
+
+TEST(File_Lister_Icons, KindAndExtensionPickTheIcon) {
+    struct Case {
+        const char *name;
+        u8 is_directory, is_new;
+        u8 icon;
+    } cases[] = {
+        {"src", 1, 0, LISTER_ICON_FOLDER},
+        {"holiday.png", 0, 0, LISTER_ICON_PICTURE},
+        {"clip.tar.mkv", 0, 0, LISTER_ICON_PICTURE},  // the last extension counts
+        {"film.MOV", 0, 0, LISTER_ICON_FILE},         // compared byte for byte
+        {"song.qoa", 0, 0, LISTER_ICON_AUDIO},
+        {"voice.audio", 0, 0, LISTER_ICON_AUDIO},
+        {"png", 0, 0, LISTER_ICON_FILE},              // no dot: no extension
+        {"pictures.png/readme", 0, 0, LISTER_ICON_FILE}, // flat view: a dot in a directory name is not the file's
+        {"notes.txt", 0, 0, LISTER_ICON_FILE},
+        {"new.png", 0, 1, LISTER_ICON_NEW_FILE},
+    };
+    for (const Case &c : cases) {
+        File_Lister_Item item = {S(c.name), S(c.name), c.is_directory, c.is_new};
+        EXPECT_EQ(file_lister_item_icon(&item), c.icon) << c.name;
+    }
+}

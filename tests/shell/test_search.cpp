@@ -182,6 +182,23 @@ TEST_F(Search_Test, BlacklistSizeLimitAndBlankTextKeepFilesOut) {
     EXPECT_TRUE(search_files(dir.path, "").empty());
 }
 
+TEST_F(Search_Test, ResultFilesAreListedInNaturalOrderWhateverWorkerFoundThem) {
+    // More files than the walker's queue holds, in nested directories.
+    run_command("mkdir -p '" + dir.path + "/d2' '" + dir.path + "/d10'");
+    std::vector<std::string> expected;
+    for (const char *d : {"d2", "d10"})
+        for (int i = 1; i <= 700; i++) write_whole_file(dir.file(std::string(d) + "/f" + std::to_string(i)), "hit\n");
+    for (const char *d : {"d2", "d10"})
+        for (int i = 1; i <= 700; i++) expected.push_back(std::string(d) + "/f" + std::to_string(i));
+    EXPECT_EQ(search_files(dir.path, "hit").size(), 1400u);
+    std::vector<std::string> got;
+    spin_lock(&global_search_lock);
+    for (u32 i = 0; i < global_search_file_order.count; i++)
+        got.push_back(str((*dynamic_array_at<Search_Result_File *>(&global_search_file_order, i))->path).substr(dir.path.size() + 1));
+    spin_unlock(&global_search_lock);
+    EXPECT_EQ(got, expected);
+}
+
 TEST_F(Search_Test, RestartingCancelsTheRunningSearchAndFilesMayChangeMeanwhile) {
     for (int i = 0; i < 200; i++) write_whole_file(dir.file("f" + std::to_string(i)), std::string(20000, 'o') + "first second\n");
     std::atomic<bool> stop{false};

@@ -173,6 +173,54 @@ TEST_F(Terminal_Test, OutputNeverPassesOneMebibyteAndKeepsTheNewestBytes) {
     EXPECT_EQ(last->start + last->length, kept.size());
 }
 
+static std::vector<std::string> view_texts(const Terminal_View *view) {
+    std::vector<std::string> out;
+    for (u32 i = 0; i < view->num_runs; i++) out.push_back(to_std(view->runs[i].text));
+    return out;
+}
+
+TEST_F(Terminal_Test, ViewDrawsThePreviousLayoutWhileTheReaderHoldsTheLock) {
+    Terminal_Result *r = add_a_terminal_result(terminal, S("cmd"));
+    terminal_result_append_output(r, (const u8 *)"one\r\ntwo\r\n", 10);
+    const Terminal_View *view = terminal_view_layout(terminal, 10);
+    EXPECT_EQ(view_texts(view), (std::vector<std::string>{"cmd", "one", "two"}));
+    EXPECT_EQ(view->total_lines, 4u);
+    spin_lock(&r->lock); // the worker, mid-append
+    terminal_result_append_output(r, (const u8 *)"three\n", 6);
+    view = terminal_view_layout(terminal, 10);
+    EXPECT_EQ(view_texts(view), (std::vector<std::string>{"cmd", "one", "two"}));
+    EXPECT_EQ(view->frames_reused, 1u);
+    spin_unlock(&r->lock);
+    view = terminal_view_layout(terminal, 2); // only the bottom lines
+    EXPECT_EQ(view_texts(view), (std::vector<std::string>{"three"}));
+    EXPECT_EQ(view->runs[0].line, 0u);
+    // No window shows more of a line than this: a line of megabytes costs a frame nothing.
+    std::string wide(3 * TERMINAL_VIEW_LINE_BYTES, 'x');
+    terminal_result_append_output(r, (const u8 *)wide.data(), wide.size());
+    view = terminal_view_layout(terminal, 1);
+    ASSERT_EQ(view->num_runs, 1u);
+    EXPECT_EQ(view->runs[0].text.count, (s64)TERMINAL_VIEW_LINE_BYTES);
+}
+
+TEST_F(Terminal_Test, ScrolledBackTheViewKeepsItsTextWhileOutputArrives) {
+    Terminal_Result *r = add_a_terminal_result(terminal, S("cmd"));
+    std::string lines;
+    for (int i = 1; i <= 20; i++) lines += "l" + std::to_string(i) + "\n";
+    terminal_result_append_output(r, (const u8 *)lines.data(), lines.size());
+    // Lines: the header, l1 ... l20, and the empty line after the last break.
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l19", "l20"}));
+    terminal_view_scroll(terminal, 4);
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l15", "l16", "l17"}));
+    terminal_result_append_output(r, (const u8 *)"l21\nl22\n", 8);
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l15", "l16", "l17"}));
+    terminal_view_scroll(terminal, 1000); // no further back than the first line
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"cmd", "l1", "l2"}));
+    terminal_view_scroll(terminal, -1000);
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l21", "l22"}));
+    terminal_result_append_output(r, (const u8 *)"l23\n", 4); // at the bottom the view follows
+    EXPECT_EQ(view_texts(terminal_view_layout(terminal, 3)), (std::vector<std::string>{"l22", "l23"}));
+}
+
 TEST_F(Terminal_Test, ArgumentListHonoursQuotes) {
     char **a = string_to_c_argument_list(S("sh  -ci 'echo a  b' \"x y\"\tz"));
     std::vector<std::string> got;

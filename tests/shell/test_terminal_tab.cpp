@@ -5,13 +5,17 @@
 #include <vector>
 #include "shell_test_util.h"
 #include "test_util.h"
+#include "shell/file_lister.h"
 #include "shell/file_view.h"
 #include "shell/globals.h"
 #include "shell/search.h"
 #include "shell/tabs.h"
 #include "shell/terminal.h"
 #include "render/fonts.h"
+#include "render/icons.h"
 #include "render/renderer.h"
+#include "render/window.h"
+#include <sys/stat.h>
 #include "text/editing.h"
 #include "text/file.h"
 #include "text/text_state.h"
@@ -76,4 +80,116 @@ TEST(Search_Lister_Panel, MatchesAreListedWithTheMatchHighlighted) {
     EXPECT_FALSE(global_flags & SHOW_SEARCH_LISTER);
     ASSERT_TRUE(current_file);
     EXPECT_EQ(current_file->cursor, 23u);
+}
+
+// [SECTION] Lister panels: icons, scrolling, the mouse, the flat-view box
+
+// The highlighted row's bar (top-down y and height), or height 0 when none is drawn.
+struct Bar { f32 top, height; };
+static Bar highlight_bar() {
+    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
+        Quad_Instance *q = renderer_instance(i);
+        if (q->flags & QUAD_INSTANCE_GLYPH || q->scale.x < 100) continue;
+        if (near(q->colour.x, ui_theme[4].x) && near(q->colour.y, ui_theme[4].y) && near(q->colour.z, ui_theme[4].z))
+            return Bar{(f32)window.height - q->position.y - q->scale.y, 2 * q->scale.y};
+    }
+    return Bar{0, 0};
+}
+
+struct Lister_Panel_Test : ::testing::Test {
+    Temp_Dir dir;
+    void SetUp() override {
+        ASSERT_TRUE(shell_test_start());
+        mkdir(dir.file("folder").c_str(), 0700);
+        write_whole_file(dir.file("folder/inner.txt"), "x");
+        for (int i = 0; i < 80; i++) write_whole_file(dir.file("n" + std::to_string(100 + i) + ".txt"), "x");
+        write_whole_file(dir.file("a_photo.jpeg"), "x"); // listed near the top, so on screen
+        write_whole_file(dir.file("a_tune.flac"), "x");
+        open_test_file(dir.path, "a.txt", "text\n");
+        shell_test_frame();
+    }
+    void open_lister() {
+        text_hooks.ask_to_open_file();
+        ASSERT_TRUE(global_flags & SHOW_FILE_LISTER);
+        file_lister_wait();
+        global_lister_animation_factor = 1;
+        shell_test_frame(); // the animation factor settles on this frame
+        global_lister_animation_factor = 1;
+        shell_test_frame();
+    }
+    u32 index_of(const std::string &name) {
+        for (u32 i = 0; i < global_file_lister.num_items; i++)
+            if (std::string((char *)file_lister_get_item(i)->name.data, file_lister_get_item(i)->name.count) == name) return i;
+        return ~0u;
+    }
+};
+
+TEST_F(Lister_Panel_Test, ItemsCarryTheirIconsAndTheListScrollsToTheHighlight) {
+    open_lister();
+    ASSERT_EQ(global_file_lister.num_items, 84u);
+    struct Case { u32 icon; const char *what; } cases[] = {
+        {ICON_FOLDER, "the folder"}, {ICON_PICTURE, "a_photo.jpeg"}, {ICON_AUDIO, "a_tune.flac"}, {ICON_FILE, "the text files"},
+    };
+    for (const Case &c : cases) EXPECT_FALSE(glyph_quads(&icons_font_pool, c.icon).empty()) << c.what;
+    Bar first = highlight_bar();
+    ASSERT_GT(first.height, 0);
+    // Far down the list the highlight stays on screen: the list scrolled.
+    for (int i = 0; i < 70; i++) text_hooks.go_to_next_item();
+    shell_test_frame();
+    Bar moved = highlight_bar();
+    ASSERT_GT(moved.height, 0) << "the highlighted row scrolled out of view";
+    EXPECT_LE(moved.top + moved.height, (f32)window.height * 0.9f + 1);
+    EXPECT_GT(moved.top, first.top);
+    // The wheel scrolls the rows (the highlight with them) without moving the highlight.
+    push_scroll(2);
+    shell_test_frame((f32)window.width / 2, moved.top);
+    Bar wheeled = highlight_bar();
+    EXPECT_EQ(global_file_lister.current_item, 70u);
+    EXPECT_NEAR(wheeled.top, moved.top - 6 * moved.height, 1); // three rows a notch
+}
+
+TEST_F(Lister_Panel_Test, AClickHighlightsARowAndADoubleClickChoosesIt) {
+    open_lister();
+    Bar bar = highlight_bar();
+    ASSERT_GT(bar.height, 0);
+    u32 target = index_of("n105.txt");
+    ASSERT_NE(target, ~0u);
+    f32 x = (f32)window.width / 2, y = bar.top + bar.height * ((f32)target + 0.5f);
+    push_mouse(MOUSE_LEFT_DOWN);
+    shell_test_frame(x, y);
+    EXPECT_EQ(global_file_lister.current_item, target);
+    EXPECT_TRUE(global_flags & SHOW_FILE_LISTER) << "a single click chose the row";
+    push_mouse(MOUSE_LEFT_DOWN);
+    push_mouse(MOUSE_DOUBLE_CLICK);
+    shell_test_frame(x, y);
+    EXPECT_FALSE(global_flags & SHOW_FILE_LISTER);
+    shell_test_frame(); // the new tab is added by the queued command
+    ASSERT_TRUE(current_file);
+    EXPECT_EQ(std::string((char *)current_file->name.data, current_file->name.count), "n105.txt");
+}
+
+TEST_F(Lister_Panel_Test, FlatViewBoxListsTheTreeAndIsOfferedOnlyWhereConfigured) {
+    file_lister_flat_view_directories.count = 0;
+    open_lister();
+    EXPECT_TRUE(glyph_quads(&icons_font_pool, ICON_CHECK_BOX_ON).empty()) << "offered outside the configured directories";
+    EXPECT_EQ(index_of("folder/inner.txt"), ~0u);
+    text_hooks.close_lister();
+    file_lister_add_flat_view_directory(S(dir.path.c_str()));
+    open_lister();
+    std::vector<Quad_Instance *> box = glyph_quads(&icons_font_pool, ICON_CHECK_BOX_ON);
+    ASSERT_EQ(box.size(), 1u) << "flat view is on when the lister opens";
+    EXPECT_NE(index_of("folder/inner.txt"), ~0u);
+    // A click on the box turns it off: the listing goes back to this directory only.
+    f32 bx = box[0]->position.x, by = (f32)window.height - box[0]->position.y;
+    push_mouse(MOUSE_LEFT_DOWN);
+    shell_test_frame(bx, by);
+    EXPECT_FALSE(global_file_lister.listing_flags & FILE_LISTER_FLAT_VIEW);
+    shell_test_frame();
+    file_lister_wait();
+    shell_test_frame();
+    EXPECT_EQ(index_of("folder/inner.txt"), ~0u);
+    EXPECT_NE(index_of("folder"), ~0u);
+    EXPECT_FALSE(glyph_quads(&icons_font_pool, ICON_CHECK_BOX_OFF).empty() &&
+                 glyph_quads(&icons_font_pool, ICON_CHECK_BOX_OFF_HOVER).empty());
+    file_lister_flat_view_directories.count = 0;
 }
