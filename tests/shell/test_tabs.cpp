@@ -233,3 +233,23 @@ TEST(Frame_Driver, FocusModeStillShowsTheUnsavedChangesNotice) {
     EXPECT_GT(error_glyphs, 20u);
     EXPECT_EQ(num_tabs(), 1u);
 }
+
+// With more tabs than the strip holds it scrolls; labels scrolled out to the
+// left must not draw over the six icons.
+TEST(Tabs, ScrolledLabelsStayOutOfTheIcons) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    open_tabs(tmp, 14);
+    shell_test_frame();
+    ASSERT_GT(global_tabs_horizontal_offset_px, 0) << "the strip should have scrolled";
+    f32 icon = (f32)icons_font_pool.size, gap = roundf(0.4f * (f32)ui_font_pool.size);
+    f32 strip_x = gap + 6 * (icon + gap);
+    u32 glyphs_left_of_strip = 0;
+    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
+        Quad_Instance *q = renderer_instance(i);
+        f32 left = q->position.x - q->scale.x;
+        f32 top = renderer_info.height - (q->position.y + q->scale.y);
+        if ((q->flags & QUAD_INSTANCE_GLYPH) && top < top_bar_height() && left < strip_x - 1) glyphs_left_of_strip++;
+    }
+    EXPECT_EQ(glyphs_left_of_strip, 6u); // the icons and nothing else
+}
