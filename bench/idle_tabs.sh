@@ -72,6 +72,8 @@ done
 import -window "$window" "$work/idle.png" 2>/dev/null || true
 [ -n "${IDLE_SHOT:-}" ] && cp "$work/idle.png" "$IDLE_SHOT"
 
+thread_ticks() { for t in /proc/$pid/task/*; do echo "$(basename $t) $(awk '{print $14 + $15}' $t/stat)"; done; }
+thread_ticks > "$work/threads_before"
 before=$(ticks $pid)
 start_ns=$(date +%s%N)
 sleep "$seconds" & peer=$!
@@ -79,7 +81,11 @@ peer_before=$(ticks $peer)
 peer_after=$peer_before
 while kill -0 $peer 2>/dev/null; do peer_after=$(ticks $peer 2>/dev/null || echo $peer_after); sleep 0.2; done
 after=$(ticks $pid)
+thread_ticks > "$work/threads_after"
 elapsed_ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
 echo "== idle for $elapsed_ms ms with 10 file tabs open (clock ticks of $(getconf CLK_TCK) per second)"
 echo "  tarno:         $(( after - before )) ticks"
 echo "  sleep (peer):  $(( peer_after - peer_before )) ticks"
+main_before=$(awk -v p=$pid '$1 == p {print $2}' "$work/threads_before")
+main_after=$(awk -v p=$pid '$1 == p {print $2}' "$work/threads_after")
+echo "  of which the main thread: $(( main_after - main_before )) ticks (the rest: the file watcher's 100 ms polls)"
