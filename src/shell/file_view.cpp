@@ -463,14 +463,13 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
     {
         const u8 *text = file_text(file);
         u64 length = file_length(file);
-        u64 end = first_offset + get_offset_at_line(text + first_offset, length - first_offset, num_rows + 1 + 8);
         // A giant line is coloured only as far as a screen could reach from
-        // where the first row starts drawing.
+        // its start: colouring from the middle of one would mean scanning
+        // it from its start on every sideways step.
         u64 reach = (u64)(num_rows + 9) * 4096;
-        if (end - first_from > reach) end = first_from + reach;
-        // Sideways into a long line, colouring starts at its drawn part.
-        u64 colour_start = first_from - first_offset > reach ? first_from : first_offset;
-        view_colour_range(file, colour_start, end);
+        u64 scan = length - first_offset < reach ? length - first_offset : reach;
+        u64 end = first_offset + get_offset_at_line(text + first_offset, scan, num_rows + 1 + 8);
+        view_colour_range(file, first_offset, end);
     }
 
     // Mouse: press, drag, double click.

@@ -3,9 +3,71 @@
 #include "render/fonts.h"
 #include "text/file.h"
 #include "text/lines.h"
+#include <math.h>
+
+// Printable ASCII and tabs, the bulk of code, measured from a table of
+// pair steps (kerning with the previous character plus the advance) filled
+// from the same glyphs the text iterator uses: the same sums, without
+// decoding and looking up every character. Index 95 stands for a tab.
+struct Ascii_Steps {
+    Font_Pool *pool;
+    u32 size;
+    f32 tab;
+    f64 first[96];
+    f64 step[96][96];
+};
+static Ascii_Steps ascii_steps;
+
+static u32 ascii_index(u8 c) { return c == '\t' ? 95 : (u32)c - 32; }
+
+static Glyph *ascii_glyph(Font_Pool *pool, u32 index, Font_Range **range) {
+    return get_or_add_glyph(pool, index == 95 ? ' ' : index + 32, &pool->ranges[0], range);
+}
+
+// False when some character is not printable ASCII or a tab, or the pool
+// does not serve ASCII from its first range: the iterator measures those.
+static bool ascii_advance(const u8 *text, u64 from, u64 to, Font_Pool *pool, f32 tab, f64 *out) {
+    if (pool->num_ranges == 0 || pool->ranges[0].first > 32 || pool->ranges[0].last < 127) return false;
+    for (u64 i = from; i < to; i++)
+        if ((text[i] < 32 || text[i] > 126) && text[i] != '\t') return false;
+    Ascii_Steps *a = &ascii_steps;
+    if (a->pool != pool || a->size != pool->size || a->tab != tab) {
+        a->pool = pool;
+        a->size = pool->size;
+        a->tab = tab;
+        for (u32 i = 0; i < 96; i++) a->first[i] = NAN;
+        for (u32 i = 0; i < 96 * 96; i++) (&a->step[0][0])[i] = NAN;
+    }
+    Font_Range *r0 = &pool->ranges[0];
+    f64 x = 0;
+    u32 previous = 96;
+    for (u64 i = from; i < to; i++) {
+        u32 c = ascii_index(text[i]);
+        f64 *slot = previous == 96 ? &a->first[c] : &a->step[previous][c];
+        if (isnan(*slot)) {
+            Font_Range *range;
+            Glyph *g = ascii_glyph(pool, c, &range);
+            if (!g || range != r0) return false;
+            // Summed as the iterator's user sums: kerning, then the advance.
+            f32 advance = (c == 95 ? tab : 1) * g->advance;
+            f32 kerning = 0;
+            if (previous != 96) {
+                Glyph *p = ascii_glyph(pool, previous, &range);
+                if (p) kerning = font_range_get_kerning(r0, p, g);
+            }
+            *slot = (f64)kerning + (f64)advance;
+        }
+        x += *slot;
+        previous = c;
+    }
+    *out = x;
+    return true;
+}
 
 f64 view_advance(const u8 *text, u64 from, u64 to, Font_Pool *pool, f32 tab_multiplier) {
     if (to <= from) return 0;
+    f64 fast;
+    if (ascii_advance(text, from, to, pool, tab_multiplier, &fast)) return fast;
     Text_Iterator it;
     init_text_iterator(&it, text + from, (s64)(to - from), pool, tab_multiplier);
     f64 x = 0;

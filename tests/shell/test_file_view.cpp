@@ -314,3 +314,23 @@ TEST(File_View, CursorBetweenCrAndLfStaysOnItsLine) {
         EXPECT_NEAR(row_top, first_row + (f32)(c.line - 1) * line_height(), 1.0f) << c.cursor;
     }
 }
+
+// The measuring the sideways view relies on must add up exactly as a row is
+// laid out when drawn (kerning and tabs included), on its ASCII table path
+// and on the general one.
+TEST(File_View, SidewaysMeasureMatchesTheLaidOutRow) {
+    ASSERT_TRUE(shell_test_start());
+    const char *texts[] = {"abc", "a\tb\t", "\t\tx", "AVAWATo.", "x = y->z; // c", "caf\xc3\xa9 r", "ab\x01" "cd", "", "WW  VV"};
+    f32 tabs[] = {4, 2};
+    for (f32 tab : tabs)
+        for (const char *t : texts) {
+            u64 n = strlen(t);
+            Text_Iterator it;
+            init_text_iterator(&it, (const u8 *)t, (s64)n, &code_font_pool, tab);
+            f64 laid_out = 0;
+            while (text_iterator_get_next(&it)) laid_out += (f64)it.kerning + (f64)it.advance;
+            // Twice: the second time from the filled table.
+            for (int pass = 0; pass < 2; pass++)
+                EXPECT_DOUBLE_EQ(view_advance((const u8 *)t, 0, n, &code_font_pool, tab), laid_out) << t << " tab " << tab;
+        }
+}
