@@ -84,8 +84,12 @@ void glfw_mouse_button_callback(GLFWwindow *, int button, int action, int mods) 
     }
 }
 
-void glfw_mouse_scroll_callback(GLFWwindow *, double, double y_offset) {
-    if (Event *e = window_push_event(EVENT_SCROLL, window.modifiers)) e->amount = (f32)(y_offset * -100.0);
+void glfw_mouse_scroll_callback(GLFWwindow *, double x_offset, double y_offset) {
+    if (y_offset != 0)
+        if (Event *e = window_push_event(EVENT_SCROLL, window.modifiers)) e->amount = (f32)(y_offset * -100.0);
+    // A sideways wheel or swipe arrives as Shift + wheel, what views scroll sideways by.
+    if (x_offset != 0)
+        if (Event *e = window_push_event(EVENT_SCROLL, (u8)(window.modifiers | MODIFIER_SHIFT))) e->amount = (f32)(x_offset * -100.0);
 }
 
 void glfw_focus_callback(GLFWwindow *, int focused) {

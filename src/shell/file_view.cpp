@@ -3,6 +3,7 @@
 // [SECTION] Drawing
 #include "shell/file_view.h"
 #include "shell/view_colouring.h"
+#include "shell/file_view_sideways.h"
 #include "shell/globals.h"
 #include "render/ui.h"
 #include "render/window.h"
@@ -66,6 +67,7 @@ static void refresh_line_cache(File *file, File_View_State *s) {
     s->top_line = 1;
     s->top_offset = 0;
     s->cursor_line = 0;
+    s->anchor_line = 0;
     s->line_count = count_lines_in(text, length);
     s->counted_data = text;
     s->counted_length = length;
@@ -90,6 +92,7 @@ static void view_text_will_change(File *file, u64 offset, u64 count) {
     pending_change = false;
     if (file->view_lines.count < VIEW_STATE_ELEMENTS) return;
     File_View_State *s = file_view_state(file);
+    view_anchor_will_change(file, s, offset, count);
     if (!line_cache_valid(file, s)) return;
     pending_breaks = breaks_around(file, offset, count);
     pending_count = count;
@@ -97,11 +100,16 @@ static void view_text_will_change(File *file, u64 offset, u64 count) {
 }
 
 static void view_text_did_change(File *file, u64 offset, u64 count) {
-    if (!pending_change) return;
-    pending_change = false;
+    if (file->view_lines.count < VIEW_STATE_ELEMENTS) return;
     File_View_State *s = file_view_state(file);
+    if (!pending_change) {
+        view_anchor_did_change(s, offset, count, 0, false);
+        return;
+    }
+    pending_change = false;
     u64 now_breaks = breaks_around(file, offset, count);
     s64 line_delta = (s64)now_breaks - (s64)pending_breaks;
+    view_anchor_did_change(s, offset, count, line_delta, true);
     s->line_count = (u64)((s64)s->line_count + line_delta);
     s->counted_data = file_text(file);
     s->counted_length = file_length(file);
@@ -180,7 +188,9 @@ static u64 line_of_offset(File *file, File_View_State *s, u64 offset) {
 // distance, not the file).
 static u64 cursor_line(File *file, File_View_State *s) {
     const u8 *text = file_text(file);
-    u64 c = file->cursor;
+    // Counting to the middle of a CR LF would count the CR as a break: such a
+    // cursor is counted (and drawn) at its line's end.
+    u64 c = view_cursor_position(file);
     if (s->cursor_line == 0 || (c < s->cursor_offset ? s->cursor_offset - c : c - s->cursor_offset) > (c > s->top_offset ? c - s->top_offset : s->top_offset - c)) {
         s->cursor_line = line_of_offset(file, s, c);
     } else if (c >= s->cursor_offset) {
@@ -204,11 +214,12 @@ f64 centred_scroll(u64 line, f64 rows, u64 line_count) {
 static Colour mix_alpha(Colour c, f32 a) { return Colour{c.x, c.y, c.z, c.w * a}; }
 
 struct Line_Layout {
-    f32 x;            // left of the text
+    f32 x;            // where the row's first drawn character goes
     f32 y;            // top of the row
     f32 height;
     f32 tab_multiplier;
     Vector2 clip_top_left, clip_bottom_right;
+    bool reached_right; // some row ran past the right edge
 };
 
 // What a press or drag in the text resolves to.
@@ -220,8 +231,9 @@ struct Mouse_Target {
     bool found;
 };
 
-// Draws one line starting at `start`; returns the offset just past its line
-// break (or the text length). Glyphs past the right edge are not laid out.
+// Draws one line from `start` (its start, or where sideways scrolling
+// begins it); returns the offset just past its line break (or the text
+// length). Glyphs past the right edge are not laid out.
 static u64 draw_line(File *file, u64 start, Line_Layout *l, Font_Pool *pool, Mouse_Target *mouse, bool mouse_row,
                      bool show_cursor, bool need_end) {
     const u8 *text = file_text(file);
@@ -243,8 +255,9 @@ static u64 draw_line(File *file, u64 start, Line_Layout *l, Font_Pool *pool, Mou
     while (p < length && text[p] != '\n' && text[p] != '\r') {
         if (past_edge) {
             // Nothing more to show on this row: jump to its end, when a row follows.
+            l->reached_right = true;
             if (!need_end) return length + 1;
-            p = get_line_end(text, length, p);
+            p = view_line_end(text, length, p);
             break;
         }
         text_iterator_get_next(&it);
@@ -271,7 +284,10 @@ static u64 draw_line(File *file, u64 start, Line_Layout *l, Font_Pool *pool, Mou
         p = next;
     }
     u64 line_end = p;
-    if (show_cursor && file->cursor == line_end) cursor_x = pen;
+    // A cursor between CR and LF shows at the line's end.
+    bool cursor_at_end = file->cursor == line_end || (file->cursor == line_end + 1 && line_end + 1 < length &&
+                                                       text[line_end] == '\r' && text[line_end + 1] == '\n');
+    if (show_cursor && cursor_at_end) cursor_x = pen;
     if (mouse_row && !mouse->found) {
         mouse->offset = line_end; // beyond the last character: the line's end
         mouse->found = true;
@@ -332,6 +348,26 @@ static void draw_scroll_bar(File_View_State *s, Vector2 top_left, Vector2 size, 
     draw_quad_scissored(Vector2{bar.x, thumb_y}, Vector2{width, thumb_h}, thumb, top_left, clip_br);
 }
 
+// The frame's wheel, split: Shift + wheel (and a sideways wheel, which
+// arrives as that) scrolls sideways. Nothing outside the focused layer.
+static void wheel_amounts(f32 *down, f32 *sideways) {
+    *down = *sideways = 0;
+    if (!ui_layer_is_focused() || !ui_window) return;
+    for (u32 i = 0; i < ui_window->num_events; i++) {
+        Event *e = &ui_window->events[i];
+        if (e->type != EVENT_SCROLL) continue;
+        if (e->modifiers & MODIFIER_SHIFT) *sideways += e->amount;
+        else *down += e->amount;
+    }
+}
+
+// One column of the code font: what sideways steps are counted in.
+static f32 column_width(Font_Pool *pool) {
+    Font_Range *range;
+    Glyph *g = get_or_add_glyph(pool, ' ', nullptr, &range);
+    return g && g->advance > 0 ? g->advance : (f32)pool->size * 0.5f;
+}
+
 void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
     if (!file || size.x <= 0 || size.y <= 0) return;
     spin_lock(&file->lock);
@@ -363,27 +399,48 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
         gutter += ceilf(0.3f * (f32)pool->size); // room between the numbers and the text
     }
 
-    // Scrolling: centring, the wheel, and keeping a moved cursor in view.
+    // Scrolling: centring, the wheel, and keeping a moved cursor in view,
+    // down and sideways.
+    f32 tab_multiplier = (f32)global_num_visual_spaces_per_tab;
+    Vector2 text_tl = {position.x + gutter, position.y};
+    Vector2 text_size = {size.x - gutter, size.y};
+    f32 text_pad = 0.15f * (f32)pool->size;
+    f64 text_room = (f64)text_size.x - 2 * (f64)text_pad;
     if (!one_line) {
-        if (file_has_flags(file, FILE_CENTRE_CURSOR)) {
+        bool centre = file_has_flags(file, FILE_CENTRE_CURSOR);
+        bool moved = file->cursor != s->last_cursor && !file_has_flags(file, FILE_MOUSE_HELD);
+        if (centre) {
             file_clear_flags(file, FILE_CENTRE_CURSOR);
             s->scroll = centred_scroll(cursor_line(file, s), rows, line_count);
-            s->last_cursor = file->cursor;
             editor_stamp_activity();
         }
         if (mouse_inside) {
-            f32 wheel = ui_gather_scroll();
-            if (wheel != 0) {
-                s->scroll += (f64)wheel / 100.0 * WHEEL_LINES_PER_NOTCH;
+            f32 down = 0, sideways = 0;
+            wheel_amounts(&down, &sideways);
+            if (down != 0) {
+                s->scroll += (f64)down / 100.0 * WHEEL_LINES_PER_NOTCH;
+                editor_stamp_activity();
+            }
+            // Right only while some row goes on past the edge; left down to the start.
+            if (sideways < 0 || (sideways > 0 && s->reached_right)) {
+                s->scroll_x += (f64)sideways / 100.0 * WHEEL_COLUMNS_PER_NOTCH * (f64)column_width(pool);
+                if (s->scroll_x < 0) s->scroll_x = 0;
                 editor_stamp_activity();
             }
         }
-        if (file->cursor != s->last_cursor && !file_has_flags(file, FILE_MOUSE_HELD)) {
+        if (moved && !centre) {
             f64 cursor_row = (f64)cursor_line(file, s) - 1;
             f64 full_rows = floor(rows);
             if (full_rows < 1) full_rows = 1;
             if (cursor_row < s->scroll) s->scroll = cursor_row;
             else if (cursor_row > s->scroll + full_rows - 1) s->scroll = cursor_row - full_rows + 1;
+        }
+        if (moved || centre) {
+            // A few columns of room on either side of the cursor, where they fit.
+            f64 x = view_cursor_x(file, s, pool, tab_multiplier, cursor_line(file, s));
+            f64 margin = fmin(4 * (f64)column_width(pool), text_room * 0.25);
+            if (x < s->scroll_x + margin) s->scroll_x = fmax(0, x - margin);
+            else if (x > s->scroll_x + text_room - margin) s->scroll_x = x - text_room + margin;
         }
         s->last_cursor = file->cursor;
         f64 top = line_count > 0 ? (f64)(line_count - 1) : 0;
@@ -396,16 +453,22 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
     f32 fraction = one_line ? 0 : (f32)(s->scroll - floor(s->scroll));
     u64 num_rows = (u64)ceil(rows + fraction);
     u64 first_offset = file_view_line_offset(file, first_line);
+    f64 h = one_line ? 0 : s->scroll_x;
+    u64 line_of_cursor = cursor_line(file, s);
+    if (h > 0 && s->anchor_line == 0) view_cursor_x(file, s, pool, tab_multiplier, line_of_cursor);
+    f64 first_x;
+    u64 first_from = view_row_start(file, s, first_line, first_offset, h, pool, tab_multiplier, &first_x);
 
     // Colouring covers the visible lines and a few below.
     {
         const u8 *text = file_text(file);
         u64 length = file_length(file);
-        u64 end = first_offset + get_offset_at_line(text + first_offset, length - first_offset, num_rows + 1 + 8);
-        // Past the right edge nothing shows (there is no sideways scrolling):
-        // a giant line is coloured only as far as a screen could reach.
+        // A giant line is coloured only as far as a screen could reach from
+        // its start: colouring from the middle of one would mean scanning
+        // it from its start on every sideways step.
         u64 reach = (u64)(num_rows + 9) * 4096;
-        if (end - first_offset > reach) end = first_offset + reach;
+        u64 scan = length - first_offset < reach ? length - first_offset : reach;
+        u64 end = first_offset + get_offset_at_line(text + first_offset, scan, num_rows + 1 + 8);
         view_colour_range(file, first_offset, end);
     }
 
@@ -416,8 +479,6 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
         file_clear_flags(file, FILE_MOUSE_HELD);
         if (file->cursor == file->selection_anchor) file_clear_flags(file, FILE_SELECTION_ACTIVE);
     }
-    Vector2 text_tl = {position.x + gutter, position.y};
-    Vector2 text_size = {size.x - gutter, size.y};
     bool pressed = false, double_clicked = false;
     if (focused && ui_mouse_is_inside(text_tl, text_size)) {
         double_clicked = ui_consume_double_click();
@@ -437,21 +498,19 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
     // Rows.
     Line_Layout layout;
     layout.height = lh;
-    layout.tab_multiplier = (f32)global_num_visual_spaces_per_tab;
+    layout.tab_multiplier = tab_multiplier;
     layout.clip_top_left = text_tl;
     layout.clip_bottom_right = clip_br;
+    layout.reached_right = false;
     f32 y0 = one_line ? position.y + (size.y - lh) * 0.5f : position.y - fraction * lh;
-    layout.x = text_tl.x + 0.15f * (f32)pool->size - (one_line ? s->horizontal_offset : 0);
+    f32 text_x0 = text_tl.x + text_pad - (one_line ? s->horizontal_offset : 0);
     bool show_cursor = true;
-    u64 cursor_line_offset_start = ~0ull;
     u64 offset = first_offset;
     u64 length = file_length(file);
-    u64 line_of_cursor = cursor_line(file, s);
     for (u64 row = 0; row < num_rows && offset <= length; row++) {
         layout.y = y0 + (f32)row * lh;
         u64 line = first_line + row;
         bool has_cursor = line == line_of_cursor;
-        if (has_cursor) cursor_line_offset_start = offset;
         if (has_cursor && (global_settings_flags & SETTINGS_SHOW_CURRENT_LINE) && !one_line)
             draw_quad_scissored(Vector2{position.x, layout.y}, Vector2{size.x, lh}, text_theme[TEXT_THEME_CURRENT_LINE],
                                 clip_tl, clip_br);
@@ -465,9 +524,13 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
         }
         bool mouse_row = mouse.active && mouse.row == row;
         bool need_end = row + 1 < num_rows && line < line_count;
-        offset = draw_line(file, offset, &layout, pool, &mouse, mouse_row, show_cursor, need_end);
+        f64 row_x = 0;
+        u64 from = row == 0 ? first_from : view_row_start(file, s, line, offset, h, pool, tab_multiplier, &row_x);
+        if (row == 0) row_x = first_x;
+        layout.x = text_x0 + (f32)(row_x - h);
+        offset = draw_line(file, from, &layout, pool, &mouse, mouse_row, show_cursor, need_end);
     }
-    (void)cursor_line_offset_start;
+    s->reached_right = layout.reached_right;
     if (mouse.active && !mouse.found) {
         mouse.offset = length; // below the last line
         mouse.found = true;

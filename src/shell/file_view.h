@@ -37,11 +37,23 @@ struct File_View_State {
     f32 horizontal_offset;    // one-line fields: pixels scrolled right
     u64 cursor_offset;        // where the cursor was when …
     u64 cursor_line;          // … its line was counted (0: not known)
+    f64 scroll_x;             // multi-line views: pixels scrolled right
+    u64 anchor_line;          // the sideways anchor's line (0: none) …
+    u64 anchor_line_start;    // … that line's start …
+    u64 anchor_offset;        // … an offset on it …
+    f64 anchor_x;             // … and its x from the line's start
+    Font_Pool *anchor_pool;   // what the anchor was measured with
+    u32 anchor_font_size;
+    f32 anchor_tab;
+    u64 anchor_pending_count; // between the text hooks: bytes being replaced
+    u8 anchor_shift;          // between the text hooks: the edit lies on an earlier line
+    u8 reached_right;         // a row ran past the right edge in the last frame
 };
 File_View_State *file_view_state(File *file);
 
-// Lines to scroll per wheel notch.
+// Lines to scroll per wheel notch; sideways (Shift + wheel), characters.
 constexpr f64 WHEEL_LINES_PER_NOTCH = 3;
+constexpr f64 WHEEL_COLUMNS_PER_NOTCH = 6;
 
 // Keeps the views' line counts in step with edits (installed by the shell).
 void install_view_text_hooks();

@@ -96,10 +96,9 @@ void draw_and_update_editor(f32 x, f32 y, f32 width, f32 height) {
         Tab *tab = find_tab_by_id(close_id);
         if (tab) request_close_tab(tab);
     }
-    if (!focus) {
-        finish_tab_drag(strip_tl, strip_size, label_width);
-        draw_close_notice(x, y, width);
-    }
+    if (!focus) finish_tab_drag(strip_tl, strip_size, label_width);
+    // Without a bar (focus mode) the notice still shows, over the text.
+    draw_close_notice(x, y, width);
     if ((global_editor_context & CONTEXT_FILE_LISTER) && draw_file_lister_hook) draw_file_lister_hook();
     else if ((global_editor_context & CONTEXT_SEARCH_LISTER) && draw_search_lister_hook) draw_search_lister_hook();
 }

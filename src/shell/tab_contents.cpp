@@ -3,6 +3,7 @@
 #include "shell/file_view.h"
 #include "shell/editor_commands.h"
 #include "shell/globals.h"
+#include "shell/update.h"
 #include "render/ui.h"
 #include "render/icons.h"
 #include "text/file.h"
@@ -106,6 +107,13 @@ void draw_update_progress(Vector2 top_left, Vector2 size, Tab *tab) {
     Font_Pool *pool = &ui_font_pool;
     f32 cx = top_left.x + size.x * 0.5f, cy = top_left.y + size.y * 0.5f;
     Colour text = colour_brightness(text_theme[TEXT_THEME_BACKGROUND]) > 0.5f ? black : white;
+    // The downloader's numbers when it runs for this tab; the tab keeps the
+    // state so that closing knows whether a download is still going.
+    Update_Download_Progress progress;
+    if (update_download_progress(tab->id, &progress)) {
+        tab->download_state = progress.state;
+        tab->download_fraction = progress.fraction;
+    }
     const char *label = "Downloading update...";
     if (tab->download_state == DOWNLOAD_RUNNING) {
         f32 w = fminf(size.x * 0.6f, 30.0f * (f32)pool->size), h = roundf((f32)pool->size * 0.8f);

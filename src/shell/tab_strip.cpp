@@ -3,6 +3,9 @@
 #include "shell/file_view.h"
 #include "shell/editor_commands.h"
 #include "shell/globals.h"
+#include "shell/update.h"
+#include "shell/os_spawn.h"
+#include "core/strings.h"
 #include "render/ui.h"
 #include "render/icons.h"
 #include "text/file.h"
@@ -33,6 +36,14 @@ static bool icon_button(f32 x, f32 y, u32 icon, u32 hover_icon, Colour colour) {
     return ui_consume_left_click();
 }
 
+String change_log_address() {
+    String server = update_server_address();
+    if (server.count <= 0) return String{nullptr, 0};
+    bool has_scheme = server.count >= 4 && memcmp(server.data, "http", 4) == 0;
+    bool slash = server.data[server.count - 1] == '/';
+    return string_concat2(has_scheme ? "%%" : "https://%%", server, S(slash ? CHANGE_LOG_WEB_FILEPATH : "/" CHANGE_LOG_WEB_FILEPATH));
+}
+
 static void switch_by(s32 step) {
     if (num_tabs() == 0) return;
     u32 n = num_tabs();
@@ -51,11 +62,16 @@ f32 draw_top_bar(f32 x, f32 y, f32 width) {
         f32 by = y + (h - bsize.y) * 0.5f;
         if (ui_button(make_ui_element_id(0, "update"), S("Update"), Vector2{pen, by}, bsize, ui_theme[4])) {
             Tab *tab = add_a_tab(TAB_UPDATE);
-            if (tab) set_current_tab(tab->index, true);
+            if (tab) {
+                u32 id = tab->id;
+                set_current_tab(tab->index, true);
+                start_update_download_thread(id);
+            }
         }
         pen += bsize.x + gap;
         Vector2 wsize = {roundf(7.0f * (f32)ui_font_pool.size), bsize.y};
-        ui_button(make_ui_element_id(0, "whatnew"), S("What is new"), Vector2{pen, by}, wsize, ui_theme[1]);
+        if (ui_button(make_ui_element_id(0, "whatnew"), S("What is new"), Vector2{pen, by}, wsize, ui_theme[1]))
+            os_open_file_in_other_app(change_log_address());
         pen += wsize.x + gap;
     }
     f32 icon = (f32)icons_font_pool.size;
@@ -122,13 +138,16 @@ void update_tab_drag_slots(f32 strip_x, f32 width) {
     }
 }
 
-static void draw_label(f32 x, f32 y, f32 width, f32 h, Tab *tab, Colour background, f32 opacity, bool close_hover) {
+// Everything of a label stays inside [clip_left, clip_right): a label
+// scrolled partly out of the strip must not draw over the icons.
+static void draw_label(f32 x, f32 y, f32 width, f32 h, Tab *tab, Colour background, f32 opacity, bool close_hover,
+                       f32 clip_left, f32 clip_right) {
     Colour fg = label_text_colour(background);
     fg.w *= opacity;
     f32 pad = roundf(0.3f * (f32)ui_font_pool.size);
     f32 ty = y + (h - (f32)ui_font_pool.size) * 0.5f;
     f32 pen = x + pad;
-    Vector2 clip_tl = {x, y}, clip_br = {x + width - (f32)icons_font_pool.size - pad, y + h};
+    Vector2 clip_tl = {fmaxf(x, clip_left), y}, clip_br = {fminf(x + width - (f32)icons_font_pool.size - pad, clip_right), y + h};
     f32 icon_y = y + (h - (f32)icons_font_pool.size) * 0.5f;
     if (tab->kind == TAB_COMPILE_ERRORS) {
         u8 g = (u8)ICON_ERROR;
@@ -153,7 +172,8 @@ static void draw_label(f32 x, f32 y, f32 width, f32 h, Tab *tab, Colour backgrou
     if (file && (file_has_flags(file, FILE_DELETED_ON_DISK) || conflict)) title = ui_theme[6];
     draw_text_scissored(tab->title.data, tab->title.count, &ui_font_pool, ANCHOR_TOP_LEFT, pen, ty, title, clip_tl, clip_br);
     u8 close = (u8)(close_hover ? ICON_CLOSE_HOVER : ICON_CLOSE);
-    draw_text(&close, 1, &icons_font_pool, ANCHOR_TOP_LEFT, x + width - (f32)icons_font_pool.size - pad, icon_y, fg);
+    draw_text_scissored(&close, 1, &icons_font_pool, ANCHOR_TOP_LEFT, x + width - (f32)icons_font_pool.size - pad, icon_y, fg,
+                        Vector2{clip_left, y}, Vector2{clip_right, y + h});
 }
 
 bool draw_tab(Vector2 strip_tl, Vector2 strip_size, f32 width, Tab *tab, bool allow_drag) {
@@ -227,7 +247,7 @@ bool draw_tab(Vector2 strip_tl, Vector2 strip_size, f32 width, Tab *tab, bool al
             ui_do_not_stop_after_current_frame();
         }
     }
-    draw_label(x, strip_tl.y, width, h, tab, background, 1.0f, over_close);
+    draw_label(x, strip_tl.y, width, h, tab, background, 1.0f, over_close, strip_tl.x, clip_br.x);
     return close_requested;
 }
 
@@ -245,5 +265,5 @@ void finish_tab_drag(Vector2 strip_tl, Vector2 strip_size, f32 width) {
     ui_do_not_stop_after_current_frame();
     f32 x = ui_mouse_position.x - tab->grab_offset;
     draw_quad(( s32)x, (s32)strip_tl.y, (s32)width, (s32)strip_size.y, text_theme[TEXT_THEME_BACKGROUND]);
-    draw_label(x, strip_tl.y, width, strip_size.y, tab, text_theme[TEXT_THEME_BACKGROUND], 1.0f, false);
+    draw_label(x, strip_tl.y, width, strip_size.y, tab, text_theme[TEXT_THEME_BACKGROUND], 1.0f, false, x, x + width);
 }

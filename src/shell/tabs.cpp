@@ -2,6 +2,7 @@
 // keeps unsaved work from being dropped by one stray click.
 #include "shell/tabs.h"
 #include "shell/globals.h"
+#include "shell/update.h"
 #include "core/strings.h"
 #include "text/file.h"
 #include "text/text_state.h"
@@ -96,7 +97,7 @@ Tab *add_a_tab(u8 kind) {
     if (kind == TAB_COMPILE_ERRORS) set_tab_title(tab, S("Compile errors"));
     if (kind == TAB_UPDATE) {
         tab->download_state = DOWNLOAD_RUNNING;
-        set_tab_title(tab, S("Update"));
+        set_tab_title(tab, update_tab_title());
         // The downloader thread is started by the updates code with tab->id.
         atomic_and(&global_flags, ~(u64)UPDATE_IS_AVAILABLE);
     }

@@ -183,13 +183,25 @@ void editor_colour_range(File *file, u64 start, u64 end) {
     file->palette.count = 0;
     file->colour_chunks.count = 0;
     if (!file_has_flags(file, FILE_NEVER_COLOURED)) {
-        u32 depth;
-        u16 literal;
-        editor_compute_syntax_state(file, start, &depth, &literal);
+        const Tokenisation_Hint *hint = file_tokenisation_hint(file);
+        const u8 *text = file_text(file);
+        // The state at a line start depends only on the text before it.
+        bool at_line_start = start == 0 || (start <= file_length(file) && (text[start - 1] == '\n' || text[start - 1] == '\r'));
+        bool known = file->syntax_state_known && start == file->syntax_info.start && file->changed_low >= start &&
+                     at_line_start && file->syntax_state_hint == hint &&
+                     file->syntax_state_generation == tokenisation_hints_generation;
+        if (!known) {
+            u32 depth;
+            u16 literal;
+            editor_compute_syntax_state(file, start, &depth, &literal);
+            file->syntax_info.comment_depth = depth;
+            file->syntax_info.literal_state = literal;
+            file->syntax_state_hint = hint;
+            file->syntax_state_generation = tokenisation_hints_generation;
+            file->syntax_state_known = 1;
+        }
         file->syntax_info.start = start;
         file->syntax_info.end = end;
-        file->syntax_info.comment_depth = depth;
-        file->syntax_info.literal_state = literal;
         if (text_hooks.custom_layer_has_syntax_block()) {
             File *previous = custom_layer_execution_file;
             custom_layer_execution_file = file;

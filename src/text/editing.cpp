@@ -28,6 +28,7 @@ bool editor_text_reserve(File *file, u64 extra) {
 bool text_raw_insert(File *file, u64 offset, const u8 *bytes, u64 count) {
     u64 length = file_length(file);
     if (offset > length || !editor_text_reserve(file, count)) return false;
+    if (offset < file->changed_low) file->changed_low = offset;
     text_hooks.text_will_change(file, offset, 0);
     u8 *text = file_text(file);
     memmove(text + offset + count, text + offset, length - offset);
@@ -43,6 +44,7 @@ bool text_raw_insert(File *file, u64 offset, const u8 *bytes, u64 count) {
 bool text_raw_remove(File *file, u64 offset, u64 count) {
     u64 length = file_length(file);
     if (offset > length || count > length - offset) return false;
+    if (offset < file->changed_low) file->changed_low = offset;
     text_hooks.text_will_change(file, offset, count);
     u8 *text = file_text(file);
     memmove(text + offset, text + offset + count, length - offset - count);

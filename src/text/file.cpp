@@ -188,6 +188,7 @@ static void forget_derived_state(File *file) {
     file->palette.count = 0;
     file->context_chunks.count = 0;
     file->changed_low = 0;
+    file->syntax_state_known = 0;
     file->changed_high = file_length(file);
 }
 

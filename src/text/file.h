@@ -59,6 +59,12 @@ struct File {
     u32 page_size_in_lines;     // lines that fit the view drawn last
     const Tokenisation_Hint *hint;  // cached lookup, valid while hint_generation matches
     u32 hint_generation;
+    // syntax_info's depth and literal state were scanned with this hint and
+    // hint generation; with no edit before syntax_info.start since then they
+    // hold for the next pass from the same start (typing costs no rescan).
+    const Tokenisation_Hint *syntax_state_hint;
+    u32 syntax_state_generation;
+    u8 syntax_state_known;
 };
 
 constexpr u32 NUM_FILES_PER_CHUNK = 16;

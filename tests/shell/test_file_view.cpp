@@ -6,6 +6,7 @@
 #include "shell/tabs.h"
 #include "shell/globals.h"
 #include "shell/file_view.h"
+#include "shell/file_view_sideways.h"
 #include "shell/tab_strip.h"
 #include "shell/custom_layer_events.h"
 #include "render/ui.h"
@@ -203,4 +204,133 @@ TEST(File_View, LineCountFollowsEditsWithoutRecounting) {
         ASSERT_EQ(file_view_line_offset(file, line), get_offset_at_line(file_text(file), file_length(file), line))
             << "step " << step << " line " << line;
     }
+}
+
+// A line far wider than the window: the end comes into view when the cursor
+// goes there, Shift + wheel scrolls back, and rows that end short of the
+// scroll show nothing.
+TEST(File_View, LongLinesScrollSidewaysWithTheCursorAndTheWheel) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    std::string line = std::string(400, 'a') + "Q" + std::string(400, 'b') + "K";
+    File *file = open_test_file(tmp.path, "wide.txt", "short W\n" + line + "\nlast\n");
+    ASSERT_NE(file, nullptr);
+    shell_test_frame();
+    EXPECT_EQ(quads_of('K').size(), 0u); // off to the right
+    ASSERT_EQ(quads_of('W').size(), 1u);
+    // To the line's end: K is drawn inside the window and the short line is gone.
+    editor_set_cursor(file, 8 + line.size());
+    shell_test_frame();
+    std::vector<Quad_Instance *> k = quads_of('K');
+    ASSERT_EQ(k.size(), 1u);
+    EXPECT_GT(quad_left(k[0]), 0);
+    EXPECT_LT(quad_left(k[0]), renderer_info.width);
+    EXPECT_EQ(quads_of('W').size(), 0u);
+    f64 scrolled = file_view_state(file)->scroll_x;
+    EXPECT_GT(scrolled, 0);
+    // Right again: nothing lies past the edge, so the wheel does nothing.
+    window_push_event(EVENT_SCROLL, MODIFIER_SHIFT)->amount = 300;
+    shell_test_frame(400, 400);
+    EXPECT_DOUBLE_EQ(file_view_state(file)->scroll_x, scrolled);
+    // Shift + wheel back left as far as it goes: the start shows again.
+    window_push_event(EVENT_SCROLL, MODIFIER_SHIFT)->amount = -100000;
+    shell_test_frame(400, 400);
+    EXPECT_DOUBLE_EQ(file_view_state(file)->scroll_x, 0.0);
+    EXPECT_EQ(quads_of('W').size(), 1u);
+    EXPECT_EQ(quads_of('K').size(), 0u);
+    // The plain wheel still scrolls down, not sideways.
+    push_scroll(1);
+    shell_test_frame(400, 400);
+    EXPECT_DOUBLE_EQ(file_view_state(file)->scroll_x, 0.0);
+    // A click where Q is drawn, once scrolled to it, lands on Q.
+    editor_set_cursor(file, 8 + 400);
+    shell_test_frame();
+    std::vector<Quad_Instance *> q = quads_of('Q');
+    ASSERT_EQ(q.size(), 1u);
+    editor_set_cursor(file, 0);
+    file_view_state(file)->last_cursor = 0; // keep the view where it is
+    push_mouse(MOUSE_LEFT_DOWN);
+    shell_test_frame(quad_left(q[0]) + 1, quad_top(q[0]) + 2);
+    EXPECT_EQ(file->cursor, 8u + 400);
+}
+
+// The sideways anchor is kept through edits instead of re-measuring the
+// line: after any mix of edits its x must equal a fresh measurement.
+TEST(File_View, SidewaysAnchorStaysExactThroughEdits) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    std::string text;
+    for (int i = 0; i < 6; i++) text += std::string(300 + 50 * i, (char)('a' + i)) + (i % 2 ? "\r\n" : "\n");
+    File *file = open_test_file(tmp.path, "anchor.txt", text);
+    ASSERT_NE(file, nullptr);
+    shell_test_frame();
+    File_View_State *s = file_view_state(file);
+    const char *pieces[] = {"x", "\t", "\xc3\xa9", "\n", "\r", "yz"};
+    u32 seed = 99;
+    for (int step = 0; step < 300; step++) {
+        seed = seed * 1103515245 + 12345;
+        u64 length = file_length(file);
+        u64 at = (seed >> 8) % (length + 1);
+        if ((seed >> 4) % 3 == 0 && at < length) editor_delete_at(file, at, 1);
+        else if ((seed >> 4) % 3 == 1) editor_insert_text_at(file, at, S(pieces[(seed >> 20) % 6]), false);
+        else editor_set_cursor(file, at);
+        shell_test_frame();
+        if (s->anchor_line == 0) continue;
+        const u8 *t = file_text(file);
+        ASSERT_EQ(s->anchor_line_start, get_line_start(t, s->anchor_line_start)) << "step " << step;
+        ASSERT_EQ(s->anchor_line, editor_get_line_at_offset(file, s->anchor_line_start)) << "step " << step;
+        f64 fresh = view_advance(t, s->anchor_line_start, s->anchor_offset, &code_font_pool,
+                                 (f32)global_num_visual_spaces_per_tab);
+        ASSERT_NEAR(s->anchor_x, fresh, 0.01) << "step " << step;
+    }
+}
+
+// Between CR and LF the cursor is on its own line: the current line, the
+// highlighted number and the cursor bar are all on that row.
+TEST(File_View, CursorBetweenCrAndLfStaysOnItsLine) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    File *file = open_test_file(tmp.path, "crlf.txt", "one\r\ntwo\r\nthree\r\n");
+    ASSERT_NE(file, nullptr);
+    shell_test_frame();
+    struct { u64 cursor; u64 line; } cases[] = {{3, 1}, {4, 1}, {5, 2}, {9, 2}, {10, 3}, {16, 3}, {17, 4}};
+    for (auto &c : cases) {
+        file->cursor = c.cursor; // the editor API may leave it there
+        file->selection_anchor = c.cursor;
+        file_update_selection_pointers(file);
+        shell_test_frame();
+        EXPECT_EQ(file_view_state(file)->cursor_line, c.line) << c.cursor;
+        // The cursor bar: a quad in the cursor colour on that line's row.
+        f32 row_top = -1;
+        for (u32 i = 0; i < renderer_quad_instances.count; i++) {
+            Quad_Instance *q = renderer_instance(i);
+            Colour want = text_theme[TEXT_THEME_CURSOR];
+            if (!(q->flags & QUAD_INSTANCE_GLYPH) && q->colour.x == want.x && q->colour.y == want.y && q->colour.z == want.z &&
+                q->colour.w == want.w)
+                row_top = quad_top(q);
+        }
+        ASSERT_GE(row_top, 0) << "no cursor drawn at " << c.cursor;
+        f32 first_row = top_bar_height();
+        EXPECT_NEAR(row_top, first_row + (f32)(c.line - 1) * line_height(), 1.0f) << c.cursor;
+    }
+}
+
+// The measuring the sideways view relies on must add up exactly as a row is
+// laid out when drawn (kerning and tabs included), on its ASCII table path
+// and on the general one.
+TEST(File_View, SidewaysMeasureMatchesTheLaidOutRow) {
+    ASSERT_TRUE(shell_test_start());
+    const char *texts[] = {"abc", "a\tb\t", "\t\tx", "AVAWATo.", "x = y->z; // c", "caf\xc3\xa9 r", "ab\x01" "cd", "", "WW  VV"};
+    f32 tabs[] = {4, 2};
+    for (f32 tab : tabs)
+        for (const char *t : texts) {
+            u64 n = strlen(t);
+            Text_Iterator it;
+            init_text_iterator(&it, (const u8 *)t, (s64)n, &code_font_pool, tab);
+            f64 laid_out = 0;
+            while (text_iterator_get_next(&it)) laid_out += (f64)it.kerning + (f64)it.advance;
+            // Twice: the second time from the filled table.
+            for (int pass = 0; pass < 2; pass++)
+                EXPECT_DOUBLE_EQ(view_advance((const u8 *)t, 0, n, &code_font_pool, tab), laid_out) << t << " tab " << tab;
+        }
 }

@@ -8,12 +8,15 @@
 #include "shell/editor_commands.h"
 #include "shell/tab_strip.h"
 #include "shell/tab_contents.h"
+#include "shell/update.h"
+#include "shell/file_view.h"
 #include "render/ui.h"
 #include "render/window.h"
 #include "text/file.h"
 #include "text/editing.h"
 #include "text/text_state.h"
 #include <math.h>
+#include <unistd.h>
 
 static void open_tabs(const Temp_Dir &tmp, int n) {
     for (int i = 0; i < n; i++) {
@@ -163,4 +166,90 @@ TEST(Frame_Driver, FocusModeDrawsNoTopBar) {
                           q->colour.z == default_ui_theme[0].z && !(q->flags & QUAD_INSTANCE_GLYPH);
         EXPECT_FALSE(bar_colour) << i;
     }
+}
+
+TEST(Tabs, WhatIsNewOpensTheUpdateServersChangeLog) {
+    struct { const char *server, *page; } cases[] = {
+        {"updates.example.org", "https://updates.example.org/binaries/tarno/changelog.html"},
+        {"http://127.0.0.1:8080/", "http://127.0.0.1:8080/binaries/tarno/changelog.html"},
+        {"https://host/base", "https://host/base/binaries/tarno/changelog.html"},
+        {"", ""},
+    };
+    for (auto &c : cases) {
+        update_set_server_address(S(c.server));
+        String page = change_log_address();
+        EXPECT_EQ(std::string((const char *)page.data, (size_t)(page.count > 0 ? page.count : 0)), c.page) << c.server;
+    }
+    update_set_server_address(S(""));
+}
+
+// The "Update" button opens the update tab and starts its download; the tab
+// shows what the downloader reports (here: no server, so it fails at once)
+// and can be closed once the download has ended.
+TEST(Tabs, UpdateButtonStartsTheDownloadTheTabShows) {
+    ASSERT_TRUE(shell_test_start());
+    update_set_server_address(S(""));
+    Temp_Dir tmp;
+    open_tabs(tmp, 1);
+    atomic_or(&global_flags, UPDATE_IS_AVAILABLE);
+    shell_test_frame();
+    f32 gap = roundf(0.4f * (f32)ui_font_pool.size);
+    push_mouse(MOUSE_LEFT_DOWN);
+    shell_test_frame(gap + 5, top_bar_height() * 0.5f);
+    Tab *tab = current_tab();
+    ASSERT_NE(tab, nullptr);
+    ASSERT_EQ(tab->kind, TAB_UPDATE);
+    u32 id = tab->id;
+    Update_Download_Progress p = {};
+    for (int i = 0; i < 500 && (!update_download_progress(id, &p) || p.state == UPDATE_DOWNLOADING); i++) usleep(10000);
+    ASSERT_EQ(p.state, UPDATE_DOWNLOAD_FAILED);
+    push_mouse(MOUSE_LEFT_UP);
+    shell_test_frame();
+    tab = find_tab_by_id(id);
+    ASSERT_NE(tab, nullptr);
+    EXPECT_EQ(tab->download_state, DOWNLOAD_FAILED);
+    EXPECT_TRUE(global_flags & UPDATE_IS_AVAILABLE); // the button comes back
+    EXPECT_TRUE(close_tab(tab));
+    atomic_and(&global_flags, ~(u64)UPDATE_IS_AVAILABLE);
+}
+
+TEST(Frame_Driver, FocusModeStillShowsTheUnsavedChangesNotice) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    open_tabs(tmp, 1);
+    editor_insert_text(current_file, S("unsaved"), true);
+    atomic_or(&global_flags, FOCUS_MODE);
+    EXPECT_FALSE(request_close_tab(current_tab()));
+    shell_test_frame();
+    atomic_and(&global_flags, ~(u64)FOCUS_MODE);
+    // The notice's text is drawn in the error colour at the window's top.
+    u32 error_glyphs = 0;
+    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
+        Quad_Instance *q = renderer_instance(i);
+        if ((q->flags & QUAD_INSTANCE_GLYPH) && q->colour.x == ui_theme[6].x && q->colour.y == ui_theme[6].y &&
+            q->colour.z == ui_theme[6].z)
+            error_glyphs++;
+    }
+    EXPECT_GT(error_glyphs, 20u);
+    EXPECT_EQ(num_tabs(), 1u);
+}
+
+// With more tabs than the strip holds it scrolls; labels scrolled out to the
+// left must not draw over the six icons.
+TEST(Tabs, ScrolledLabelsStayOutOfTheIcons) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    open_tabs(tmp, 14);
+    shell_test_frame();
+    ASSERT_GT(global_tabs_horizontal_offset_px, 0) << "the strip should have scrolled";
+    f32 icon = (f32)icons_font_pool.size, gap = roundf(0.4f * (f32)ui_font_pool.size);
+    f32 strip_x = gap + 6 * (icon + gap);
+    u32 glyphs_left_of_strip = 0;
+    for (u32 i = 0; i < renderer_quad_instances.count; i++) {
+        Quad_Instance *q = renderer_instance(i);
+        f32 left = q->position.x - q->scale.x;
+        f32 top = renderer_info.height - (q->position.y + q->scale.y);
+        if ((q->flags & QUAD_INSTANCE_GLYPH) && top < top_bar_height() && left < strip_x - 1) glyphs_left_of_strip++;
+    }
+    EXPECT_EQ(glyphs_left_of_strip, 6u); // the icons and nothing else
 }
