@@ -2,6 +2,7 @@
 // operands is encoded by us and by `as` from the same Intel-syntax text, and
 // the bytes must agree. The whole output also decodes with objdump.
 #include "compiler/back/amd64.h"
+#include "compiler/back/amd64_translation.h"
 #include "test_util.h"
 #include <gtest/gtest.h>
 #include <functional>
@@ -237,6 +238,50 @@ TEST(Amd64Encoder, ArithmeticAgreesWithAs) {
         t.add("imul r13, qword ptr " + m.text, [=](Amd64_Code *c) { amd64_imul(c, 8, R13, m.operand); });
         t.add("call qword ptr " + m.text, [=](Amd64_Code *c) { amd64_call_indirect(c, m.operand); });
     }
+    // The integer sequences of the translation: sized shifts and rotations on memory,
+    // lea steps of multiplication on every allocatable register.
+    for (size_t i = 0; i < mems.size(); i += 7) {
+        const Memory_Case &m = mems[i];
+        for (u32 size : SIZES) {
+            t.add("sar " + ptr(size) + m.text + ", cl", [=](Amd64_Code *c) { amd64_shift_by_cl(c, SHIFT_SAR, size, m.operand); });
+            t.add("rol " + ptr(size) + m.text + ", 3", [=](Amd64_Code *c) { amd64_shift_immediate(c, SHIFT_ROL, size, m.operand, 3); });
+            t.add("ror " + ptr(size) + m.text + ", cl", [=](Amd64_Code *c) { amd64_shift_by_cl(c, SHIFT_ROR, size, m.operand); });
+            t.add("mov " + ptr(size) + m.text + ", 0", [=](Amd64_Code *c) { amd64_mov_immediate(c, size, m.operand, 0); });
+            t.add("test " + ptr(size) + m.text + ", 0x40", [=](Amd64_Code *c) { amd64_test_immediate(c, size, m.operand, 0x40); });
+        }
+    }
+    for (u8 r = 8; r < 16; r++)
+        for (u32 factor : {3u, 5u, 9u})
+            for (u32 size : {4u, 8u})
+                t.add("lea " + reg(size, r) + ", [" + N64[r] + "+" + N64[r] + "*" + std::to_string(factor - 1) + "]",
+                      [=](Amd64_Code *c) { amd64_lea_for_multiplication(c, size, r, factor); });
+    struct Product {
+        u32 size;
+        u64 value;
+        const char *text;
+    };
+    const Product products[] = {
+        {8, 9, "lea r13, [r13+r13*8]"},
+        {8, 8, "shl r13, 3"},
+        {8, 6, "lea r13, [r13+r13*2]; shl r13, 1"},
+        {8, 7, "mov rcx, r13; shl rcx, 3; sub rcx, r13; mov r13, rcx"},
+        {8, 17, "mov rcx, r13; shl rcx, 4; add r13, rcx"},
+        {8, 45, "lea r13, [r13+r13*8]; lea r13, [r13+r13*4]"},
+        {8, 40, "lea r13, [r13+r13*4]; shl r13, 3"},
+        {8, 72, "lea r13, [r13+r13*8]; shl r13, 3"},
+        {8, (u64)-1, "neg r13"},
+        {8, 0, "xor r13d, r13d"},
+        {8, 1000, "imul r13, r13, 1000"},
+        {8, (u64)-12, "imul r13, r13, -12"},
+        {8, 0x100000001ull, "mov rcx, r13; shl rcx, 32; add r13, rcx"},
+        {8, 0x123456789ull, "mov rcx, 0x123456789; imul r13, rcx"},
+        {4, 5, "lea r13d, [r13+r13*4]"},
+        {4, 0x80000000ull, "imul r13d, r13d, -2147483648"},
+        {1, 255, "neg r13d"},
+        {2, 100, "lea r13d, [r13+r13*4]; lea r13d, [r13+r13*4]; shl r13d, 2"},
+        {8, 1001, "imul r13, r13, 1001"},
+    };
+    for (const Product &p : products) t.add(p.text, [=](Amd64_Code *c) { amd64_multiply_by_constant(c, p.size, R13, p.value); });
     t.add("cbw", [](Amd64_Code *c) { amd64_sign_extend_accumulator(c, 1); });
     t.add("cwd", [](Amd64_Code *c) { amd64_sign_extend_accumulator(c, 2); });
     t.add("cdq", [](Amd64_Code *c) { amd64_sign_extend_accumulator(c, 4); });

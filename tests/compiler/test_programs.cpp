@@ -4,11 +4,28 @@
 #include "test_util.h"
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <string.h>
 #include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
+
+// The code section of the program's image decodes without a "(bad)" instruction.
+void expect_code_decodes(Temp_Dir &tmp, const std::string &source, const std::string &name) {
+    std::string image = tmp.file(name + ".8b"), bytes, listing;
+    ASSERT_EQ(run_command("'" + std::string(TARNO_BIN_DIR) + "/tarnoc' -o '" + image + "' '" + source + "'", &listing), 0) << name;
+    ASSERT_TRUE(read_whole_file(image, &bytes)) << name;
+    ASSERT_GE(bytes.size(), 104u) << name;
+    uint32_t offset, size;
+    memcpy(&offset, bytes.data() + 40, 4);
+    memcpy(&size, bytes.data() + 44, 4);
+    ASSERT_LE((uint64_t)offset + size, bytes.size()) << name;
+    ASSERT_GT(size, 0u) << name;
+    ASSERT_TRUE(write_whole_file(tmp.file(name + ".code"), bytes.substr(offset, size))) << name;
+    ASSERT_EQ(run_command("objdump -D -b binary -m i386:x86-64 '" + tmp.file(name + ".code") + "'", &listing), 0) << name;
+    EXPECT_EQ(listing.find("(bad)"), std::string::npos) << name;
+}
 
 TEST(Programs, RunAndPrintWhatTheyLog) {
     std::string dir = std::string(TARNO_SOURCE_DIR) + "/tests/programs";
@@ -44,6 +61,7 @@ TEST(Programs, RunAndPrintWhatTheyLog) {
         if (expected_status == 0) {
             EXPECT_EQ(errors, "") << name;
         }
+        if (expected_status != 1) expect_code_decodes(tmp, source, name);
     }
     // -o writes an image the editor can load; the file starts with the magic.
     std::string image = tmp.file("custom.8b"), bytes, ignored;

@@ -31,6 +31,7 @@ NAMES = list(TYPES)
 
 C_PRELUDE = r"""#include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 static void print_number(int64_t v) {
     char d[40]; int n = 0; uint64_t u = v < 0 ? 0 - (uint64_t)v : (uint64_t)v;
     do { if (n % 4 == 3) d[n++] = ','; d[n++] = (char)('0' + u % 10); u /= 10; } while (u);
@@ -352,9 +353,14 @@ class Gen:
         if rng.random() < 0.5:
             # A struct in memory, its members reached directly and through an address.
             body8 += ["    st: S;", "    ps: @ S = @st;"]
-            bodyc += ["    struct S st = {0};", "    struct S *ps = &st;"]
+            bodyc += ["    struct S st;", "    memset(&st, 0, sizeof st);", "    struct S *ps = &st;"]
             for m, t in self.members:
                 scope.append((rng.choice(["st.", "ps."]) + m, t))
+            # Its first bytes through an address of u8, indexed by a narrow parameter.
+            p, t = rng.choice(params)
+            body8.append("    pb: @ u8 = cast(@st, @ u8);")
+            bodyc.append("    uint8_t *pb = (uint8_t *)&st;")
+            scope.append((f"pb[({p} & 3)]", "u8"))
         if rng.random() < 0.3:
             t = rng.choice(NAMES)
             body8 += [f"    w: {t} = {literal(t, self.value(t))[0]};", f"    pw: @ {t} = @w;"]

@@ -44,8 +44,8 @@ void amd64_lea_for_multiplication(Amd64_Code *code, u32 size, u8 reg, u32 factor
 
 // reg <- reg * value on size-byte integers (rcx may be used). Powers of two
 // shift, 3, 5 and 9 take one lea, products of those and a power of two two
-// leas and a shift, 2^k +- 1 a shifted copy and an add or subtract; the rest
-// is an imul.
+// leas and a shift (6 is a lea and a shift), 2^k +- 1 a shifted copy and an
+// add or subtract (7 among them); the rest is an imul.
 void amd64_multiply_by_constant(Amd64_Code *code, u32 size, u8 reg, u64 value) {
     u32 w = wide_size(size);
     Amd64_Operand r = amd64_gpr(reg);
@@ -68,19 +68,14 @@ void amd64_multiply_by_constant(Amd64_Code *code, u32 size, u8 reg, u64 value) {
         u32 k = (u32)__builtin_ctzll(magnitude);
         u64 odd = magnitude >> k;
         static const u8 FIRST[] = {3, 5, 9}, SECOND[] = {1, 3, 5, 9};
-        for (u8 a : FIRST) {
-            for (u8 b : SECOND) {
+        for (u8 b : SECOND) { // one lea before two
+            for (u8 a : FIRST) {
                 if ((u64)a * b != odd) continue;
                 amd64_lea_for_multiplication(code, w, reg, a);
                 if (b != 1) amd64_lea_for_multiplication(code, w, reg, b);
                 amd64_shift_by_constant(code, SHIFT_SHL, w, r, k);
                 return;
             }
-        }
-        if (v == 6) { // lea reg, [reg + reg * 2]; add reg, reg
-            amd64_lea_for_multiplication(code, w, reg, 3);
-            amd64_alu(code, ALU_ADD, w, r, r);
-            return;
         }
         if (((magnitude - 1) & (magnitude - 2)) == 0) { // 2^k + 1
             amd64_mov(code, 8, amd64_gpr(RCX), r);

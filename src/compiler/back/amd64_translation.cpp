@@ -1,5 +1,7 @@
 // Bytecode -> AMD64: frames, calls, jumps, copies, integer and float
-// arithmetic, casts, addresses and comparisons. rax, rcx and rdx are the scratch registers of every sequence.
+// arithmetic, casts, addresses and comparisons. rax, rcx and rdx are the
+// scratch registers of every sequence; rbx, rsi and rdi hold addresses and
+// operands that must survive them.
 #include "compiler/back/amd64_translation.h"
 #include "compiler/back/ir.h"
 #include "compiler/front/tokens.h"
@@ -39,6 +41,7 @@ static bool is_integer_size(u32 size) { return size == 1 || size == 2 || size ==
 static Amd64_Operand place(Amd64_Code *code, Scope *scope, Register_Id id, bool through, u8 scratch) {
     Amd64_Operand o = amd64_get_memory(scope, id);
     if (!through) return o;
+    if (o.kind == AMD64_OPERAND_INTEGER) return amd64_make_non_sib_memory_operand(o.reg, 0); // the address is at hand
     amd64_mov(code, 8, amd64_gpr(scratch), o);
     return amd64_make_non_sib_memory_operand(scratch, 0);
 }
@@ -189,7 +192,8 @@ static void load_float_constant(Amd64_Code *code, u32 size, u8 xmm, f64 value) {
     amd64_movq_to_xmm(code, size, xmm, amd64_gpr(RAX));
 }
 
-static bool float_operation(Amd64_Code *code, u64 op, u32 size) {
+// xmm `destination` op= `source` (an xmm register or memory).
+static bool float_operation(Amd64_Code *code, u64 op, u32 size, u8 destination, Amd64_Operand source) {
     Amd64_Float_Op f;
     switch (op) {
     case OP_ADD: f = FOP_ADD; break;
@@ -198,8 +202,16 @@ static bool float_operation(Amd64_Code *code, u64 op, u32 size) {
     case OP_DIVIDE: f = FOP_DIV; break;
     default: return false;
     }
-    amd64_float_op(code, f, size, 0, amd64_xmm(1));
+    amd64_float_op(code, f, size, destination, source);
     return true;
+}
+
+// A float operand an SSE instruction can read: xmm registers and memory as
+// they are, bits held in a general register through `xmm`.
+static Amd64_Operand float_source(Amd64_Code *code, u32 size, Amd64_Operand o, u8 xmm) {
+    if (o.kind != AMD64_OPERAND_INTEGER) return o;
+    amd64_movq_to_xmm(code, size, xmm, o);
+    return amd64_xmm(xmm);
 }
 
 // xmm0 <- rax, an unsigned 64-bit integer: halve values above 2^63 (keeping
@@ -229,27 +241,29 @@ static void float_is_not_zero(Amd64_Code *code, u32 size) {
     amd64_movzx(code, 4, RAX, 1, amd64_gpr(RAX));
 }
 
-// rcx <- base + index * scale.
-static void calculate_address(Amd64_Code *code, Amd64_Operand base, Amd64_Operand index, bool constant_index, u64 index_value,
-                              u64 scale) {
-    amd64_mov(code, 8, amd64_gpr(RCX), base);
+// The memory at base + index * scale (or + the constant index * scale), using
+// the registers that hold base and index where they can; rcx and rax take the
+// rest. A register index narrower than 8 bytes (index_size) is extended by
+// its signedness first.
+static Amd64_Operand element_operand(Amd64_Code *code, Amd64_Operand base, Amd64_Operand index, bool constant_index, u64 index_value,
+                                     u64 scale, u32 index_size, bool index_signed) {
+    u8 base_reg = RCX;
+    if (base.kind == AMD64_OPERAND_INTEGER) base_reg = base.reg;
+    else amd64_mov(code, 8, amd64_gpr(RCX), base);
     if (constant_index) {
         s64 offset = (s64)(index_value * scale);
-        if (offset == (s32)offset) {
-            if (offset) amd64_alu_immediate(code, ALU_ADD, 8, amd64_gpr(RCX), offset);
-        } else {
-            amd64_mov_immediate(code, 8, amd64_gpr(RAX), (u64)offset);
-            amd64_alu(code, ALU_ADD, 8, amd64_gpr(RCX), amd64_gpr(RAX));
-        }
-        return;
+        if (offset == (s32)offset) return amd64_make_memory_operand_from(base_reg, AMD64_NO_REGISTER, 1, (s32)offset);
+        amd64_mov_immediate(code, 8, amd64_gpr(RAX), (u64)offset);
+        return amd64_make_memory_operand_from(base_reg, RAX, 1, 0);
     }
-    amd64_mov(code, 8, amd64_gpr(RAX), index);
-    if (scale == 1 || scale == 2 || scale == 4 || scale == 8) {
-        amd64_lea(code, RCX, amd64_make_full_sib_memory_operand(RCX, RAX, (u8)scale, 0));
-        return;
-    }
-    amd64_imul_immediate(code, 8, RAX, amd64_gpr(RAX), (s32)scale);
-    amd64_alu(code, ALU_ADD, 8, amd64_gpr(RCX), amd64_gpr(RAX));
+    u8 index_reg = RAX;
+    if (index.kind == AMD64_OPERAND_INTEGER && index_size == 8) index_reg = index.reg;
+    else if (index_size >= 8 || !is_integer_size(index_size)) amd64_mov(code, 8, amd64_gpr(RAX), index);
+    else if (index_signed) amd64_movsx(code, 8, RAX, index_size, index);
+    else amd64_movzx(code, 4, RAX, index_size, index);
+    if (scale == 1 || scale == 2 || scale == 4 || scale == 8) return amd64_make_memory_operand_from(base_reg, index_reg, (u8)scale, 0);
+    amd64_imul_immediate(code, 8, RAX, amd64_gpr(index_reg), (s32)scale);
+    return amd64_make_memory_operand_from(base_reg, RAX, 1, 0);
 }
 
 // [SECTION] One instruction
@@ -423,10 +437,19 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_FLOAT_ARITHMETIC_CONSTANT: {
         if (b->size != 4 && b->size != 8) break;
         Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RDX);
-        if (b->opcode == BC_FLOAT_ARITHMETIC) load_float(code, b->size, 1, place(code, scope, b->operands[2].reg, from_memory, RCX));
-        else load_float_constant(code, b->size, 1, b->operands[2].real);
+        Amd64_Operand s;
+        if (b->opcode == BC_FLOAT_ARITHMETIC) {
+            s = float_source(code, b->size, place(code, scope, b->operands[2].reg, from_memory, RCX), 1);
+        } else {
+            load_float_constant(code, b->size, 1, b->operands[2].real);
+            s = amd64_xmm(1);
+        }
+        if (d.kind == AMD64_OPERAND_FLOAT) { // in place: op xmm, xmm/m
+            if (!float_operation(code, b->operands[1].op, b->size, d.reg, s)) break;
+            return true;
+        }
         load_float(code, b->size, 0, d);
-        if (!float_operation(code, b->operands[1].op, b->size)) break;
+        if (!float_operation(code, b->operands[1].op, b->size, 0, s)) break;
         store_float(code, b->size, d, 0);
         return true;
     }
@@ -434,11 +457,16 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_FLOAT_COMPARE_TO_CONSTANT:
     case BC_FLOAT_COMPARE_TO_ZERO: {
         if (b->size != 4 && b->size != 8) break;
-        if (b->opcode == BC_FLOAT_COMPARE) load_float(code, b->size, 1, place(code, scope, b->operands[1].reg, from_memory, RCX));
+        Amd64_Operand other = amd64_xmm(1);
+        if (b->opcode == BC_FLOAT_COMPARE) other = float_source(code, b->size, place(code, scope, b->operands[1].reg, from_memory, RCX), 1);
         else if (b->opcode == BC_FLOAT_COMPARE_TO_CONSTANT) load_float_constant(code, b->size, 1, b->operands[1].real);
         else amd64_xorps(code, 1, 1);
-        load_float(code, b->size, 0, place(code, scope, b->operands[0].reg, to_memory, RDX));
-        amd64_ucomis(code, b->size, 0, amd64_xmm(1));
+        Amd64_Operand a = place(code, scope, b->operands[0].reg, to_memory, RDX);
+        if (a.kind != AMD64_OPERAND_FLOAT) {
+            load_float(code, b->size, 0, a);
+            a = amd64_xmm(0);
+        }
+        amd64_ucomis(code, b->size, a.reg, other);
         return true;
     }
     case BC_TAKE_ADDRESS: {
@@ -449,25 +477,31 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
         return true;
     }
     case BC_CALCULATE_ADDRESS:
-    case BC_CALCULATE_ADDRESS_CONSTANT: {
-        bool constant = b->opcode == BC_CALCULATE_ADDRESS_CONSTANT;
-        calculate_address(code, place(code, scope, b->operands[1].reg, from_memory, RDI),
-                          constant ? Amd64_Operand{} : amd64_get_memory(scope, b->operands[2].reg), constant,
-                          b->operands[2].constant, b->operands[3].constant);
-        store_integer(code, 8, place(code, scope, b->operands[0].reg, to_memory, RDX), RCX);
-        return true;
-    }
+    case BC_CALCULATE_ADDRESS_CONSTANT:
     case BC_MEMORY_DEREFERENCE:
     case BC_MEMORY_DEREFERENCE_CONSTANT: {
-        bool constant = b->opcode == BC_MEMORY_DEREFERENCE_CONSTANT;
-        calculate_address(code, place(code, scope, b->operands[1].reg, from_memory, RDI),
-                          constant ? Amd64_Operand{} : amd64_get_memory(scope, b->operands[2].reg), constant,
-                          b->operands[2].constant, b->operands[3].constant);
+        bool constant = b->opcode == BC_CALCULATE_ADDRESS_CONSTANT || b->opcode == BC_MEMORY_DEREFERENCE_CONSTANT;
+        Amd64_Operand element = element_operand(code, place(code, scope, b->operands[1].reg, from_memory, RDI),
+                                                constant ? Amd64_Operand{} : amd64_get_memory(scope, b->operands[2].reg), constant,
+                                                b->operands[2].constant, b->operands[3].constant,
+                                                constant ? 8 : get_register_size(scope, b->operands[2].reg), is_signed);
         Amd64_Operand d = place(code, scope, b->operands[0].reg, to_memory, RDX);
-        Amd64_Operand s = amd64_make_non_sib_memory_operand(RCX, 0);
-        if (d.kind == AMD64_OPERAND_FLOAT) load_float(code, b->size == 4 ? 4 : 8, d.reg, s);
+        if (b->opcode == BC_CALCULATE_ADDRESS || b->opcode == BC_CALCULATE_ADDRESS_CONSTANT) {
+            if (d.kind == AMD64_OPERAND_INTEGER) {
+                amd64_lea(code, d.reg, element); // REX.W 8D /r: lea d, [base + index * scale]
+            } else {
+                amd64_lea(code, RCX, element);
+                store_integer(code, 8, d, RCX);
+            }
+            return true;
+        }
+        if (element.index == RAX && d.kind == AMD64_OPERAND_MEMORY) { // block copies go through rax
+            amd64_lea(code, RCX, element);
+            element = amd64_make_non_sib_memory_operand(RCX, 0);
+        }
+        if (d.kind == AMD64_OPERAND_FLOAT) load_float(code, b->size == 4 ? 4 : 8, d.reg, element);
         else if (d.kind == AMD64_OPERAND_INTEGER && !is_integer_size(b->size)) break;
-        else amd64_copy_data(code, d, s, b->size);
+        else amd64_copy_data(code, d, element, b->size);
         return true;
     }
     case BC_MEMCMP:

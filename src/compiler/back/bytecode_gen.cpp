@@ -435,6 +435,8 @@ static void emit_address_or_dereference(Emitter *e, IR_Instruction *i, bool dere
     else b->operands[2].reg = index->reg;
     b->operands[3].constant = scale->kind == IR_OPERAND_CONSTANT ? scale->bits : 1;
     b->size = dereference ? operand_size(d, e->owner) : 8;
+    // A narrow index is extended by its signedness before it scales.
+    if (!constant_index && index->number_class == IR_CLASS_SIGNED) b->flags |= BC_FLAG_SIGNED;
     set_operand_flags(b, d, base);
 }
 

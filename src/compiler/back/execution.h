@@ -27,8 +27,10 @@ enum : u8 {
     FAULT_STACK_OVERFLOW = 9,
 };
 
-// The byte after a ud2 that generated code uses to say why it stopped.
-enum : u8 { TRAP_KIND_BAD_INDEX = 1 };
+// The byte after a ud2 that generated code uses to say why it stopped. Each
+// is a one-byte instruction of its own (hlt), so that a disassembler stays
+// in step with the code that follows.
+enum : u8 { TRAP_KIND_BAD_INDEX = 0xF4 };
 
 struct Execution_Fault {
     u8 kind;          // FAULT_*

@@ -1,6 +1,7 @@
 // The back end's side of the front end's Code_Generator table: variables,
 // operators, members, elements, casts and assignments made into IR.
 #include "compiler/back/statements.h"
+#include "compiler/back/execution.h"
 #include "compiler/front/diagnostics.h"
 
 // [SECTION] Variables
@@ -414,6 +415,28 @@ static bool member(Scope *scope, Value *base, u32 offset, Identifier *type, Valu
     return true;
 }
 
+static bool cast(Scope *scope, Value *v, Identifier *type, Token *where);
+
+// Arrays and Strings keep their count at offset 8. A dynamic index is
+// compared with it as an unsigned number (a negative one is huge); when it is
+// not below, ud2 and its reason byte stop the program with a named fault.
+static void bounds_check(Scope *scope, Value *base, Value idx) {
+    static const u8 TRAP[] = {0x0F, 0x0B, TRAP_KIND_BAD_INDEX}; // ud2; the reason
+    Compiler_State *s = &global_compiler_state;
+    Value count = {};
+    if (!member(scope, base, 8, s->type_u64, &count)) return;
+    if (!cast(scope, &idx, s->type_u64, nullptr)) return;
+    IR_Instruction *ok = make_label(scope);
+    instruction_cmp(scope, &idx, OP_LESS, &count, 0);
+    instruction_jump_if(scope, IR_CONDITION_LT, ok, 0);
+    IR_Instruction *trap = allocate_an_instruction(scope, IR_EMBED_MACHINE_CODE);
+    trap->operands[0].kind = IR_OPERAND_BYTES;
+    trap->operands[0].bytes = TRAP;
+    trap->operands[0].size = sizeof TRAP;
+    trap->num_operands = 1;
+    place_instruction(scope, ok);
+}
+
 static bool index(Scope *scope, Value *base, Value *i, Value *out) {
     Compiler_State *s = &global_compiler_state;
     Identifier *element = out->type;
@@ -430,6 +453,8 @@ static bool index(Scope *scope, Value *base, Value *i, Value *out) {
     }
     Value idx = *i;
     if (idx.flags & VALUE_UNTYPED) value_set_default_type(&idx);
+    bool counted = !(b.type && b.type->pointer_depth) && !(b.type && (b.type->flags & TYPE_FIXED_SIZE_ARRAY));
+    if (counted && !value_is_constant(&idx)) bounds_check(scope, &b, idx);
     Value d;
     make_dynamic_value(scope, type_to_memory_address_of_type(element, 1), &d);
     IR_Instruction *in = allocate_an_instruction(scope, IR_CALCULATE_ADDRESS);
