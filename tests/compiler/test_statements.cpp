@@ -186,6 +186,29 @@ TEST(Compiler_Statements, BodiesAndCallsReportTheirMistakes) {
     }
 }
 
+// A warning is reported where it is and leaves the compilation successful.
+TEST(Compiler_Statements, WarningsDoNotFailTheCompilation) {
+    struct Warning_Case {
+        const char *body;
+        const char *warning; // empty: no warning
+    } cases[] = {
+        {"switch x {\n#no_break 1 { x = 2; }\nelse: x = 3;\n2: x = 4;\n}",
+         "/virtual/main.8:4:1: warning: It looks like the default block of this switch statement is placed in the middle of other blocks."},
+        {"switch x {\n#no_break 1 { x = 2; }\n2: x = 4;\nelse: x = 3;\n}", ""},
+        {"switch x {\n1 { x = 2; }\nelse: x = 3;\n2: x = 4;\n}", ""},
+    };
+    for (const Warning_Case &c : cases) {
+        Program p = compile_program_text(std::string("#on_load {\nx := 1;\n") + c.body + "\n}\n");
+        EXPECT_TRUE(p.ok) << c.body << "\n" << p.errors;
+        EXPECT_EQ(compile_errors.count, 0u) << c.body;
+        EXPECT_EQ(compile_warnings.count, c.warning[0] ? 1u : 0u) << c.body;
+        if (c.warning[0]) {
+            EXPECT_EQ(p.errors.substr(0, strlen(c.warning)), c.warning) << p.errors;
+        }
+        end_program();
+    }
+}
+
 TEST(Compiler_Statements, AnInlinedBodysMistakeNamesTheCallSite) {
     Program p = compile_program_text("$i: () = #inline { y := z; };\n#on_load { i(); }\n");
     ASSERT_FALSE(p.ok);
