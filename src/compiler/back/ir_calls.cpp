@@ -1,6 +1,7 @@
 // Sub-program bodies, calls (through an argument block, or inlined in
 // place), returns, entry blocks and the whole-program driver.
 #include "compiler/back/statements.h"
+#include "compiler/back/bytecode_gen.h"
 #include "compiler/front/diagnostics.h"
 
 // [SECTION] Bodies
@@ -34,6 +35,7 @@ bool compile_sub_program_body(Identifier *sub_program) {
     Scope *root = sig->parameter_scope;
     root->sub_program = sub_program;
     sub_program->body_scope = root;
+    IR_Mark mark = ir_mark();
     *(Identifier **)dynamic_array_add(&ir_state.sub_programs) = sub_program;
     Compiler_State *s = &global_compiler_state;
     Identifier *address = type_to_memory_address_of_type(s->type_u8, 1);
@@ -59,6 +61,12 @@ bool compile_sub_program_body(Identifier *sub_program) {
     compiler_leave_nesting();
     if (!ok) return false;
     append_frame_end(root, block->partner);
+    if (ir_state.stream_bytecode) {
+        // Lowered now, its IR is not needed any more.
+        if (!bytecode_stream_sub_program(sub_program)) return false;
+        scope_code(root)->bytecode_made = true;
+        ir_release(mark);
+    }
     return true;
 }
 
