@@ -164,6 +164,7 @@ static const Statement_Case BODY_CASES[] = {
     {"$f: (a: ?T, b: ?T) = {};\n#on_load { x: u8; f(x, \"s\"); }", "2:17", "'T' is already declared.\n"},
     {"$f: (a: ?T) = {};\n$f: (b: ?U) = {};\n#on_load { f(1); }", "4:13", "There is more than one overload that matches this call."},
     {"$f: (a: ?T) = { y: T = a + z; };\n#on_load { f(1); }", "2:28", "'z' was not previously declared."},
+    {"$f: () #no_context = { x := __context; };", "2:29", "'__context' was not previously declared."},
     // Calls evaluated while compiling.
     {"$f: (x: s64) -> s64 = { return x; };\n$C := f(1);", "3:7", "Only inlined sub-programs can be used to assign a constant value like that."},
     {"$f: (x: s64) -> s64 = { return x; };\n$C := #constant f(1);", "3:7", "The #constant directive must be used on an inlined sub-program."},
