@@ -280,17 +280,11 @@ bool compile_entry_point(Scope **out, Token *directive) {
     Scope *scope = _add_a_scope(s->global_scope, SCOPE_ENTRY_POINT);
     *out = scope;
     append_frame_start(scope, INVALID_REGISTER_ID);
-    // The entry block's own context record, zeroed, and `__context` its address.
+    IR_Instruction *frame_start = scope->last_instruction;
     Identifier *address = context_address_type();
-    Identifier *record_type = address->leaf_type && address->leaf_type->size ? address->leaf_type : s->type_u64;
-    Value record;
-    make_dynamic_value(scope, record_type, &record);
-    clear_and_set_allocation_hints(scope, record.reg, HINT_MEMORY | HINT_STAY_ALIVE);
-    instruction_set_to_zero(scope, &record);
     Value context;
     make_dynamic_value(scope, address, &context);
-    instruction_take_address(scope, &context, &record);
-    declare_context(scope, context.reg);
+    Identifier *context_id = declare_context(scope, context.reg);
     Token *first = block->next;
     Token *end = (block->kind & TOKEN_OPEN_BRACE) ? block->partner : block->partner->next;
     Token *closing = (block->kind & TOKEN_OPEN_BRACE) ? block->partner : block->partner;
@@ -298,6 +292,25 @@ bool compile_entry_point(Scope **out, Token *directive) {
     bool ok = make_instructions_in_scope(scope, first, end, false);
     compiler_leave_nesting();
     if (!ok) return false;
+    if (context_id->use_count) {
+        // The block's own context record, zeroed, made only when something
+        // reads `__context`; its code goes right after the frame is opened.
+        Scope *setup = _add_a_scope(scope, 0);
+        Identifier *record_type = address->leaf_type && address->leaf_type->size ? address->leaf_type : s->type_u64;
+        Value record;
+        make_dynamic_value(setup, record_type, &record);
+        clear_and_set_allocation_hints(setup, record.reg, HINT_MEMORY | HINT_STAY_ALIVE);
+        instruction_set_to_zero(setup, &record);
+        instruction_take_address(setup, &context, &record);
+        IR_Instruction *placed = instruction_nested_scope(scope, setup);
+        IR_Instruction *before = frame_start;
+        while (before->next != placed) before = before->next;
+        before->next = nullptr;
+        scope->last_instruction = before;
+        placed->next = frame_start->next;
+        frame_start->next = placed;
+        if (scope->last_instruction == frame_start) scope->last_instruction = placed;
+    }
     IR_Instruction *in = allocate_an_instruction(scope, IR_END_OF_ENTRY_POINT);
     in->first = in->last = closing;
     append_frame_end(scope, closing);
