@@ -97,6 +97,44 @@ TEST_F(Program, GeneratedProgramListing) {
     EXPECT_EQ(pushes, 201u);
 }
 
+static std::string listing_text(const Bytecode_Instruction *code, u32 count) {
+    std::string out;
+    for (u32 i = 0; i < count; i++) {
+        String line = get_bc_instruction_text((Bytecode_Instruction *)&code[i], (Bytecode_Instruction *)code);
+        out.append((const char *)line.data, (size_t)line.count);
+        out += '\n';
+    }
+    return out;
+}
+
+// The driver lowers each sub-program as soon as its body is compiled and
+// hands its IR back; the result must be what lowering everything at the end
+// gives, jump targets and call distances included.
+TEST_F(Program, SubProgramsLoweredAsTheyAreCompiledGiveTheSameBytecode) {
+    Temp_Dir dir;
+    std::string command = "/usr/bin/python3 " TARNO_SOURCE_DIR "/bench/gen_program.py " + dir.path + " 40";
+    ASSERT_EQ(run_command(command), 0);
+    std::string text;
+    ASSERT_TRUE(read_whole_file(dir.file("main.8"), &text));
+    text += "#events { x := step1(3, 4); if x > 2 { x = step2(x, 1); } }\n";
+    ASSERT_TRUE(compile(text)) << errors;
+    std::string streamed = listing_text(program.instructions, program.count);
+    free_program_state();
+    free_compiler_state();
+    Front_End_Options options = {};
+    options.use_text = true;
+    options.text = String{(u8 *)text.data(), (s64)text.size()};
+    ASSERT_TRUE(compile_program(S("/virtual/main.8"), options));
+    u64 entries[3];
+    u8 flags;
+    ASSERT_TRUE(make_bytecode_from_state(entries, &flags));
+    std::string whole = listing_text((Bytecode_Instruction *)bytecode_state.instructions.data, bytecode_state.instructions.count);
+    EXPECT_GT(program.count, 1000u);
+    EXPECT_EQ(streamed.size(), whole.size());
+    EXPECT_TRUE(streamed == whole);
+    EXPECT_EQ(entries[1], 0u); // #events comes before #on_load and the sub-programs
+}
+
 TEST(Tarnoc, ExitStatusAndListing) {
     Temp_Dir dir;
     write_whole_file(dir.file("good.8"), "#on_load {\n}\n");

@@ -162,6 +162,7 @@ static const Statement_Case BODY_CASES[] = {
     {"$f: (a: ?T, b: ?T) = {};\n#on_load { x: u8; f(x, \"s\"); }", "2:17", "'T' is already declared.\n"},
     {"$f: (a: ?T) = {};\n$f: (b: ?U) = {};\n#on_load { f(1); }", "4:13", "There is more than one overload that matches this call."},
     {"$f: (a: ?T) = { y: T = a + z; };\n#on_load { f(1); }", "2:28", "'z' was not previously declared."},
+    {"$f: () #no_context = { x := __context; };", "2:29", "'__context' was not previously declared."},
     // Calls evaluated while compiling.
     {"$f: (x: s64) -> s64 = { return x; };\n$C := f(1);", "3:7", "Only inlined sub-programs can be used to assign a constant value like that."},
     {"$f: (x: s64) -> s64 = { return x; };\n$C := #constant f(1);", "3:7", "The #constant directive must be used on an inlined sub-program."},
@@ -180,6 +181,29 @@ TEST(Compiler_Statements, BodiesAndCallsReportTheirMistakes) {
         EXPECT_FALSE(p.ok) << c.body;
         std::string expected = std::string("/virtual/main.8:") + c.location + ": error: " + c.message;
         EXPECT_EQ(p.errors.substr(0, expected.size()), expected) << c.body << "\n" << p.errors;
+        end_program();
+    }
+}
+
+// A warning is reported where it is and leaves the compilation successful.
+TEST(Compiler_Statements, WarningsDoNotFailTheCompilation) {
+    struct Warning_Case {
+        const char *body;
+        const char *warning; // empty: no warning
+    } cases[] = {
+        {"switch x {\n#no_break 1 { x = 2; }\nelse: x = 3;\n2: x = 4;\n}",
+         "/virtual/main.8:4:1: warning: It looks like the default block of this switch statement is placed in the middle of other blocks."},
+        {"switch x {\n#no_break 1 { x = 2; }\n2: x = 4;\nelse: x = 3;\n}", ""},
+        {"switch x {\n1 { x = 2; }\nelse: x = 3;\n2: x = 4;\n}", ""},
+    };
+    for (const Warning_Case &c : cases) {
+        Program p = compile_program_text(std::string("#on_load {\nx := 1;\n") + c.body + "\n}\n");
+        EXPECT_TRUE(p.ok) << c.body << "\n" << p.errors;
+        EXPECT_EQ(compile_errors.count, 0u) << c.body;
+        EXPECT_EQ(compile_warnings.count, c.warning[0] ? 1u : 0u) << c.body;
+        if (c.warning[0]) {
+            EXPECT_EQ(p.errors.substr(0, strlen(c.warning)), c.warning) << p.errors;
+        }
         end_program();
     }
 }

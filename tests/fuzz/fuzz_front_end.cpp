@@ -1,6 +1,9 @@
 // libFuzzer target: any bytes as the main file of a compilation, through
 // the whole front end with every global resolved and dumped, every
-// sub-program body and entry block compiled into IR.
+// sub-program body and entry block compiled into IR, then bytecode with
+// register allocation and a listing line for every instruction.
+#include "compiler/back/bytecode_program.h"
+#include "compiler/back/listing.h"
 #include "compiler/back/statements.h"
 #include "compiler/front/compiler.h"
 #include "compiler/front/dump.h"
@@ -21,11 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     options.use_text = true;
     options.text = String{(u8 *)data, (s64)size};
     // A directory that does not exist: #load_file of a relative path fails cleanly.
-    bool ok = compile_program(S("/nonexistent-tarno-fuzz/main.8"), options);
+    Bytecode_Program program;
+    bool ok = compile_to_bytecode(S("/nonexistent-tarno-fuzz/main.8"), options, &program);
     String errors = format_compile_errors();
     if (ok) {
         String dump = dump_globals();
         (void)dump;
+        for (u32 i = 0; i < program.count; i++) {
+            String line = get_bc_instruction_text(&program.instructions[i], program.instructions);
+            (void)line;
+        }
     } else if (errors.count == 0) {
         abort(); // a failure must always say why
     }

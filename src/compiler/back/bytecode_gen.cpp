@@ -13,6 +13,7 @@
 //   [SECTION] Emission
 //   [SECTION] Whole program
 #include "compiler/back/bytecode_gen.h"
+#include "compiler/back/statements.h"
 #include "compiler/back/ir.h"
 #include "compiler/front/diagnostics.h"
 
@@ -37,6 +38,8 @@ static void bytecode_state_init() {
     if (s->initialised) return;
     dynamic_array_init(&s->instructions, sizeof(Bytecode_Instruction), 1024);
     dynamic_array_init(&s->starts, sizeof(Sub_Program_Start), 64);
+    dynamic_array_init(&s->stream, sizeof(Bytecode_Instruction), 1024);
+    dynamic_array_init(&s->stream_starts, sizeof(Sub_Program_Start), 64);
     dynamic_array_init(&s->allocations, sizeof(Register_Allocation), 64);
     dynamic_array_init(&s->allocated, sizeof(Register *), 64);
     dynamic_array_init(&s->live_points, sizeof(Live_Point), 16);
@@ -692,6 +695,23 @@ bool make_bytecode_for_scope(Scope *scope, bool is_sub_program, Dynamic_Array *b
 
 // [SECTION] Whole program ---------------------------------------------------------------------------
 
+bool bytecode_stream_sub_program(Identifier *sub_program) {
+    bytecode_state_init();
+    Bytecode_State *s = &bytecode_state;
+    // Reserved once and large: a big block is mapped, not touched, so only what is used costs memory.
+    if (s->stream.capacity < (1u << 20)) dynamic_array_reserve(&s->stream, 1u << 20);
+    Sub_Program_Start *start = (Sub_Program_Start *)dynamic_array_add(&s->stream_starts);
+    start->sub_program = sub_program;
+    start->position = bytecode_position(s->stream.count);
+    return make_bytecode_for_scope(sub_program->body_scope, true, &s->stream);
+}
+
+void bytecode_stream_reset() {
+    bytecode_state_init();
+    bytecode_state.stream.count = 0;
+    bytecode_state.stream_starts.count = 0;
+}
+
 bool make_bytecode_from_state(u64 entry_positions[3], u8 *flags) {
     bytecode_state_init();
     Bytecode_State *s = &bytecode_state;
@@ -699,6 +719,12 @@ bool make_bytecode_from_state(u64 entry_positions[3], u8 *flags) {
     bytecode->count = 0;
     s->starts.count = 0;
     *flags = 0;
+    // Room for everything at once: the lowering makes about one instruction per IR instruction.
+    if (!s->stream.count) {
+        u64 expected = ir_state.num_instructions + ir_state.num_instructions / 8 + 64;
+        if (expected > 0x7FFFFFFF) expected = 0x7FFFFFFF;
+        dynamic_array_reserve(bytecode, (u32)expected);
+    }
     static const u32 ORDER[3] = {2, 1, 0}; // #syntax, #events, #on_load
     static const u8 FLAG_OF[3] = {ENTRY_FLAG_ON_LOAD, ENTRY_FLAG_EVENTS, ENTRY_FLAG_SYNTAX};
     for (u32 k = 0; k < 3; k++) {
@@ -710,10 +736,33 @@ bool make_bytecode_from_state(u64 entry_positions[3], u8 *flags) {
         if (!make_bytecode_for_scope(scope, false, bytecode)) return false;
         *flags |= FLAG_OF[which];
     }
+    // The streamed sub-programs follow the entry blocks: their jump targets move with them.
+    // Moved up in place, so the large array is not copied into another.
+    if (s->stream.count) {
+        u32 base = bytecode->count, n = s->stream.count;
+        u64 shift = bytecode_position(base);
+        dynamic_array_add_fast_multiple(&s->stream, base);
+        Bytecode_Instruction *code = (Bytecode_Instruction *)s->stream.data;
+        memmove(code + base, code, sizeof(Bytecode_Instruction) * n);
+        memcpy(code, bytecode->data, sizeof(Bytecode_Instruction) * base);
+        for (u32 i = base; i < base + n; i++) {
+            if (bytecode_is_jump(code[i].opcode)) code[i].operands[0].target += shift;
+        }
+        for (u32 i = 0; i < s->stream_starts.count; i++) {
+            Sub_Program_Start *start = (Sub_Program_Start *)dynamic_array_add(&s->starts);
+            *start = *dynamic_array_at<Sub_Program_Start>(&s->stream_starts, i);
+            start->position += shift;
+        }
+        Dynamic_Array entries = *bytecode;
+        *bytecode = s->stream;
+        s->stream = entries;
+        s->stream.count = 0;
+        s->stream_starts.count = 0;
+    }
     for (u32 k = 0; k < ir_state.sub_programs.count; k++) {
         Identifier *sub_program = *dynamic_array_at<Identifier *>(&ir_state.sub_programs, k);
         Scope *body = sub_program->body_scope;
-        if (!body || !body->first_instruction) continue;
+        if (!body || !body->first_instruction || scope_code(body)->bytecode_made) continue;
         Sub_Program_Start *start = (Sub_Program_Start *)dynamic_array_add(&s->starts);
         start->sub_program = sub_program;
         start->position = bytecode_position(bytecode->count);

@@ -16,6 +16,10 @@ enum : u8 {
 struct Bytecode_State {
     Dynamic_Array instructions; // Bytecode_Instruction, the whole program
     Dynamic_Array starts;       // Sub_Program_Start
+    // With ir_state.stream_bytecode: the sub-programs lowered as their bodies
+    // were compiled, placed after the entry blocks at the end.
+    Dynamic_Array stream;        // Bytecode_Instruction
+    Dynamic_Array stream_starts; // Sub_Program_Start, positions in `stream`
     // Per sub-program scratch, reused.
     Dynamic_Array allocations;  // Register_Allocation
     Dynamic_Array allocated;    // Register * of each allocation
@@ -45,3 +49,8 @@ bool make_bytecode_from_state(u64 entry_positions[3], u8 *flags);
 // One sub-program body or entry block (a register-owning scope) and every
 // scope nested in it.
 bool make_bytecode_for_scope(Scope *scope, bool is_sub_program, Dynamic_Array *bytecode);
+// Lowers a sub-program whose body was just compiled into the stream (see
+// IR_State::stream_bytecode); false (reported) on failure.
+bool bytecode_stream_sub_program(Identifier *sub_program);
+// Empties the stream (at the start of a compilation).
+void bytecode_stream_reset();

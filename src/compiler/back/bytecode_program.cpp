@@ -31,6 +31,8 @@ static bool compile_global_sub_program_bodies() {
 
 bool compile_to_bytecode(String path, Front_End_Options options, Bytecode_Program *out) {
     *out = {};
+    bytecode_stream_reset();
+    ir_stream_next_compilation = true;
     if (!compile_program(path, options)) return false;
     if (!compile_global_sub_program_bodies()) return false;
     if (!make_bytecode_from_state(out->entry_positions, &out->entry_flags)) return false;

@@ -177,7 +177,7 @@ enum : u64 {
     IR_FLAG_THREADABLE = 0x4,  // a jump that bytecode may thread to its final target
 };
 
-constexpr u32 IR_MAX_OPERANDS = 8;
+constexpr u32 IR_MAX_OPERANDS = 4;
 
 struct IR_Instruction {
     IR_Instruction *next;
@@ -213,9 +213,25 @@ struct Relocation {
     u8 section; // the location's pool: 1 constant data, 3 global data
 };
 
+// Instructions come from a stack of chunks: a sub-program's IR, once its
+// bytecode is made, is handed back to the mark taken when its body began.
+struct IR_Chunk {
+    IR_Chunk *next;
+    u64 used; // bytes of `data`
+    alignas(16) u8 data[1];
+};
+struct IR_Mark {
+    IR_Chunk *chunk;
+    u64 used;
+};
+
 struct IR_State {
-    Memory_Pool instructions_pool;
-    Bucket *instructions_bucket;
+    IR_Chunk *first_chunk;
+    IR_Chunk *current_chunk;
+    u64 num_instructions; // made in this compilation, kept ones and handed back ones alike
+    // Set by the driver: each sub-program body is lowered to bytecode as soon as
+    // it is compiled (bytecode_gen.h) and its IR handed back.
+    bool stream_bytecode;
     Dynamic_Array constant_registers; // Register, pools 1 and 2
     Dynamic_Array global_registers;   // Register, pool 3
     Dynamic_Array call_registers;     // Register, pool 5
@@ -230,6 +246,8 @@ extern IR_State ir_state;
 
 void ir_init();  // once, after init_compiler
 void ir_reset(); // at the start of each compilation
+// Set before a compilation: ir_reset turns it into IR_State::stream_bytecode for that one.
+extern bool ir_stream_next_compilation;
 // Fills the front end's Code_Generator table with this back end's builders.
 void ir_install_code_generator();
 
@@ -270,6 +288,9 @@ void maybe_update_register_lifetime(const IR_Operand *operand, IR_Instruction *i
 // [SECTION] Instruction builders -----------------------------------------------------------
 
 IR_Instruction *allocate_an_instruction(Scope *scope, u8 kind);
+IR_Mark ir_mark();
+// Hands back every instruction made since `mark`.
+void ir_release(IR_Mark mark);
 // The same, appended to a loop's iteration list instead of its instructions.
 IR_Instruction *allocate_an_iteration_instruction(Scope *loop, u8 kind);
 IR_Operand operand_from_value(const Value *v);

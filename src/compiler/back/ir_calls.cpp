@@ -1,6 +1,7 @@
 // Sub-program bodies, calls (through an argument block, or inlined in
 // place), returns, entry blocks and the whole-program driver.
 #include "compiler/back/statements.h"
+#include "compiler/back/bytecode_gen.h"
 #include "compiler/front/diagnostics.h"
 
 // [SECTION] Bodies
@@ -27,6 +28,39 @@ static void append_frame_end(Scope *scope, Token *where) {
     in->first = in->last = where;
 }
 
+// [SECTION] The implicit context
+//
+// `__context` is a variable holding the address of the context record. An
+// entry block makes the record on its frame; a call passes the caller's
+// address in one more word of the argument block, after everything else, so
+// that a call through a sub-program value, which knows only the shape, puts
+// it where the callee reads it. Foreign routines get no such word.
+
+static const u8 CONTEXT_NAME[] = "__context";
+
+static Identifier *context_address_type() {
+    Compiler_State *s = &global_compiler_state;
+    Identifier *record = get_identifier(s->global_scope, (const u8 *)"Context", 7);
+    Identifier *type = record && (record->flags & IDENTIFIER_IS_TYPE) ? record : s->type_void;
+    return type_to_memory_address_of_type(type, 1);
+}
+
+u32 context_offset_in_block(Signature *sig) { return (sig->block_size + 7) & ~7u; }
+
+static Identifier *declare_context(Scope *scope, Register_Id reg) {
+    Identifier *id = add_identifier(scope, CONTEXT_NAME, sizeof CONTEXT_NAME - 1, IDENTIFIER_KIND_VARIABLE, Trace{});
+    id->flags |= IDENTIFIER_DECLARED;
+    id->type = context_address_type();
+    id->register_id = reg;
+    return id;
+}
+
+// The caller's `__context`, when it has one.
+static Identifier *visible_context(Scope *scope) {
+    Identifier *id = get_identifier(scope, CONTEXT_NAME, sizeof CONTEXT_NAME - 1);
+    return id && register_id_is_valid(id->register_id) ? id : nullptr;
+}
+
 bool compile_sub_program_body(Identifier *sub_program) {
     Signature *sig = sub_program->signature;
     Token *block = body_block(sub_program);
@@ -34,6 +68,7 @@ bool compile_sub_program_body(Identifier *sub_program) {
     Scope *root = sig->parameter_scope;
     root->sub_program = sub_program;
     sub_program->body_scope = root;
+    IR_Mark mark = ir_mark();
     *(Identifier **)dynamic_array_add(&ir_state.sub_programs) = sub_program;
     Compiler_State *s = &global_compiler_state;
     Identifier *address = type_to_memory_address_of_type(s->type_u8, 1);
@@ -54,11 +89,25 @@ bool compile_sub_program_body(Identifier *sub_program) {
         make_constant_value_from_integer(&offset, s->type_u64, p->offset);
         instruction_memory_dereference(root, &v, &block_address, &offset, 1);
     }
+    if (!(sig->flags & SUB_PROGRAM_NO_CONTEXT)) {
+        Value context;
+        make_dynamic_value(root, context_address_type(), &context);
+        Value offset = {};
+        make_constant_value_from_integer(&offset, s->type_u64, context_offset_in_block(sig));
+        instruction_memory_dereference(root, &context, &block_address, &offset, 1);
+        declare_context(root, context.reg);
+    }
     if (!compiler_enter_nesting(block)) return false;
     bool ok = make_instructions_in_scope(root, block->next, block->partner, false);
     compiler_leave_nesting();
     if (!ok) return false;
     append_frame_end(root, block->partner);
+    if (ir_state.stream_bytecode) {
+        // Lowered now, its IR is not needed any more.
+        if (!bytecode_stream_sub_program(sub_program)) return false;
+        scope_code(root)->bytecode_made = true;
+        ir_release(mark);
+    }
     return true;
 }
 
@@ -120,6 +169,7 @@ static bool inline_call(Scope *scope, Identifier *sub_program, Value *arguments,
         make_dynamic_value(inlined, sig->return_type, &code->inline_return);
         code->inline_return.kind &= ~VALUE_KIND_TEMPORARY;
     }
+    if (Identifier *context = visible_context(scope)) declare_context(inlined, context->register_id);
     for (u32 i = 0; i < num_arguments && i < sig->num_parameters; i++) {
         Parameter *p = &sig->parameters[i];
         if (!p->name) continue;
@@ -160,7 +210,27 @@ static bool inline_call(Scope *scope, Identifier *sub_program, Value *arguments,
 bool emit_call(Scope *scope, Identifier *sub_program, Value *callee, Value *arguments, u32 num_arguments, Value *out, Token *where) {
     Signature *sig = sub_program ? sub_program->signature : callee->type->signature;
     if (sub_program && (sub_program->flags & SUB_PROGRAM_INLINED)) return inline_call(scope, sub_program, arguments, num_arguments, out, where);
-    Register_Id block = allocate_a_register_for_call_data(nullptr, sub_program, sig->block_size);
+    bool pass_context = !sub_program || !(sub_program->flags & SUB_PROGRAM_FOREIGN);
+    u32 block_size = pass_context ? context_offset_in_block(sig) + 8 : sig->block_size;
+    Register_Id block = allocate_a_register_for_call_data(nullptr, sub_program, block_size);
+    if (pass_context) {
+        Identifier *type = context_address_type();
+        Register_Id slot = allocate_within_register(scope, block, context_offset_in_block(sig), 8, type);
+        Value destination;
+        make_dynamic_value_from_register(slot, type, &destination);
+        Identifier *context = visible_context(scope);
+        if (context) {
+            Value source;
+            make_dynamic_value_from_register(context->register_id, type, &source);
+            instruction_copy_variable(scope, &destination, &source);
+        } else {
+            // A #no_context caller: the callee, #no_context itself, does not read it.
+            Value zero = {};
+            make_constant_value_from_integer(&zero, global_compiler_state.type_u64, 0);
+            zero.type = type;
+            instruction_copy_constant(scope, &destination, &zero);
+        }
+    }
     for (u32 i = 0; i < num_arguments && i < sig->num_parameters; i++) {
         Parameter *p = &sig->parameters[i];
         if (p->is_constant || !p->type) continue;
@@ -183,7 +253,7 @@ bool emit_call(Scope *scope, Identifier *sub_program, Value *callee, Value *argu
         Value c = *callee;
         call->operands[0] = operand_from_value(&c);
     }
-    call->operands[1] = operand_from_register(block, sig->block_size, IR_CLASS_NONE);
+    call->operands[1] = operand_from_register(block, block_size, IR_CLASS_NONE);
     call->num_operands = 2;
     call->first = where;
     call->last = where ? where->partner : nullptr;
@@ -210,6 +280,11 @@ bool compile_entry_point(Scope **out, Token *directive) {
     Scope *scope = _add_a_scope(s->global_scope, SCOPE_ENTRY_POINT);
     *out = scope;
     append_frame_start(scope, INVALID_REGISTER_ID);
+    IR_Instruction *frame_start = scope->last_instruction;
+    Identifier *address = context_address_type();
+    Value context;
+    make_dynamic_value(scope, address, &context);
+    Identifier *context_id = declare_context(scope, context.reg);
     Token *first = block->next;
     Token *end = (block->kind & TOKEN_OPEN_BRACE) ? block->partner : block->partner->next;
     Token *closing = (block->kind & TOKEN_OPEN_BRACE) ? block->partner : block->partner;
@@ -217,6 +292,25 @@ bool compile_entry_point(Scope **out, Token *directive) {
     bool ok = make_instructions_in_scope(scope, first, end, false);
     compiler_leave_nesting();
     if (!ok) return false;
+    if (context_id->use_count) {
+        // The block's own context record, zeroed, made only when something
+        // reads `__context`; its code goes right after the frame is opened.
+        Scope *setup = _add_a_scope(scope, 0);
+        Identifier *record_type = address->leaf_type && address->leaf_type->size ? address->leaf_type : s->type_u64;
+        Value record;
+        make_dynamic_value(setup, record_type, &record);
+        clear_and_set_allocation_hints(setup, record.reg, HINT_MEMORY | HINT_STAY_ALIVE);
+        instruction_set_to_zero(setup, &record);
+        instruction_take_address(setup, &context, &record);
+        IR_Instruction *placed = instruction_nested_scope(scope, setup);
+        IR_Instruction *before = frame_start;
+        while (before->next != placed) before = before->next;
+        before->next = nullptr;
+        scope->last_instruction = before;
+        placed->next = frame_start->next;
+        frame_start->next = placed;
+        if (scope->last_instruction == frame_start) scope->last_instruction = placed;
+    }
     IR_Instruction *in = allocate_an_instruction(scope, IR_END_OF_ENTRY_POINT);
     in->first = in->last = closing;
     append_frame_end(scope, closing);

@@ -4,17 +4,38 @@
 
 // [SECTION] Lists
 
+constexpr u64 IR_CHUNK_SIZE = 1 << 20;
+constexpr u64 IR_CHUNK_CAPACITY = IR_CHUNK_SIZE - offsetof(IR_Chunk, data);
+
 static IR_Instruction *new_instruction(Scope *scope, u8 kind) {
-    Bucket *bucket = ir_state.instructions_bucket;
-    if (!bucket || bucket->count >= ir_state.instructions_pool.num_per_bucket) {
-        bucket = memory_pool_allocate_bucket(&ir_state.instructions_pool);
-        ir_state.instructions_bucket = bucket;
+    IR_State *s = &ir_state;
+    IR_Chunk *chunk = s->current_chunk;
+    if (!chunk || chunk->used + sizeof(IR_Instruction) > IR_CHUNK_CAPACITY) {
+        // The next chunk of the stack, reused when it exists.
+        IR_Chunk *next = chunk ? chunk->next : s->first_chunk;
+        if (!next) {
+            next = (IR_Chunk *)os_allocate_read_write(IR_CHUNK_SIZE);
+            next->next = nullptr;
+            if (chunk) chunk->next = next;
+            else s->first_chunk = next;
+        }
+        next->used = 0;
+        s->current_chunk = chunk = next;
     }
-    IR_Instruction *in = (IR_Instruction *)bucket_element(bucket, ir_state.instructions_pool.element_size, bucket->count++);
+    IR_Instruction *in = (IR_Instruction *)(chunk->data + chunk->used);
+    chunk->used += sizeof(IR_Instruction);
+    s->num_instructions++;
     memset(in, 0, sizeof *in);
     in->kind = kind;
     in->scope = scope;
     return in;
+}
+
+IR_Mark ir_mark() { return IR_Mark{ir_state.current_chunk, ir_state.current_chunk ? ir_state.current_chunk->used : 0}; }
+
+void ir_release(IR_Mark mark) {
+    ir_state.current_chunk = mark.chunk;
+    if (mark.chunk) mark.chunk->used = mark.used;
 }
 
 IR_Instruction *allocate_an_instruction(Scope *scope, u8 kind) {

@@ -3,12 +3,10 @@
 #include "compiler/back/ir.h"
 
 IR_State ir_state;
-
-static void *allocate_ir_page(u64 size) { return os_allocate_read_write(size); }
+static void shared_clear();
+bool ir_stream_next_compilation;
 
 void ir_init() {
-    _init_memory_pool(&ir_state.instructions_pool, sizeof(IR_Instruction), NUM_INSTRUCTIONS_PER_BUCKET,
-                      NUM_INSTRUCTION_BUCKETS_PER_PAGE, nullptr, allocate_ir_page);
     dynamic_array_init(&ir_state.constant_registers, sizeof(Register), 256);
     dynamic_array_init(&ir_state.global_registers, sizeof(Register), 256);
     dynamic_array_init(&ir_state.call_registers, sizeof(Register), 256);
@@ -20,8 +18,11 @@ void ir_init() {
 }
 
 void ir_reset() {
-    memory_pool_reset(&ir_state.instructions_pool);
-    ir_state.instructions_bucket = nullptr;
+    shared_clear();
+    ir_state.current_chunk = nullptr;
+    ir_state.num_instructions = 0;
+    ir_state.stream_bytecode = ir_stream_next_compilation;
+    ir_stream_next_compilation = false;
     ir_state.constant_registers.count = 0;
     ir_state.global_registers.count = 0;
     ir_state.call_registers.count = 0;
@@ -146,7 +147,7 @@ Scope *get_register_owner_scope(Scope *scope) {
 }
 
 static Register *add_record(Dynamic_Array *table) {
-    if (table->element_size == 0) dynamic_array_init(table, sizeof(Register), 16);
+    if (table->element_size == 0) dynamic_array_init(table, sizeof(Register), 64);
     u32 index = table->count;
     Register *r = (Register *)dynamic_array_add(table);
     memset(r, 0, sizeof *r);
@@ -191,7 +192,71 @@ Register_Id allocate_a_register(Scope *scope, u32 size, Identifier *type, u32 al
     return get_register_id(r, REGISTER_POOL_GLOBAL_DATA);
 }
 
+// [SECTION] Shared records
+//
+// A view into global or constant data, and a constant-data register, is
+// only a description of bytes that do not move; one record serves every use
+// of the same bytes, so the program-wide tables stay small.
+
+struct Shared_Key {
+    u8 pool;
+    s32 target;  // views: the target's index; -1 for a constant-data register
+    u64 offset;
+    u32 size;
+    u32 alignment;
+};
+struct Shared_Slot {
+    Shared_Key key;
+    s32 index; // in its table, -1 when the slot is empty
+};
+static Shared_Slot *shared_slots;
+static u32 shared_capacity, shared_count;
+static Allocation shared_allocation;
+
+static u64 shared_hash(const Shared_Key &k) {
+    u64 h = k.offset * 0x9E3779B97F4A7C15ull ^ ((u64)(u32)k.target << 20) ^ ((u64)k.size << 4) ^ k.pool ^ ((u64)k.alignment << 40);
+    return h ^ (h >> 29);
+}
+
+static bool shared_equal(const Shared_Key &a, const Shared_Key &b) {
+    return a.pool == b.pool && a.target == b.target && a.offset == b.offset && a.size == b.size && a.alignment == b.alignment;
+}
+
+static void shared_clear() {
+    for (u32 i = 0; i < shared_capacity; i++) shared_slots[i].index = -1;
+    shared_count = 0;
+}
+
+static Shared_Slot *shared_find(const Shared_Key &key) {
+    if (shared_count * 2 >= shared_capacity) {
+        Shared_Slot *old = shared_slots;
+        u32 old_capacity = shared_capacity;
+        Allocation old_allocation = shared_allocation;
+        shared_capacity = old_capacity ? old_capacity * 2 : 1024;
+        gp_allocate(&shared_allocation, sizeof(Shared_Slot) * shared_capacity);
+        shared_slots = (Shared_Slot *)shared_allocation.memory;
+        shared_clear();
+        for (u32 i = 0; i < old_capacity; i++) {
+            if (old[i].index < 0) continue;
+            u32 at = (u32)shared_hash(old[i].key) & (shared_capacity - 1);
+            while (shared_slots[at].index >= 0) at = (at + 1) & (shared_capacity - 1);
+            shared_slots[at] = old[i];
+            shared_count++;
+        }
+        if (old_allocation.size) gp_free(&old_allocation);
+    }
+    u32 at = (u32)shared_hash(key) & (shared_capacity - 1);
+    while (shared_slots[at].index >= 0 && !shared_equal(shared_slots[at].key, key)) at = (at + 1) & (shared_capacity - 1);
+    return &shared_slots[at];
+}
+
 Register_Id make_constant_data_register(u64 offset, u32 size, u32 alignment, bool type_data) {
+    u8 pool = type_data ? REGISTER_POOL_TYPE_DATA : REGISTER_POOL_CONSTANT_DATA;
+    Shared_Slot *slot = shared_find(Shared_Key{pool, -1, offset, size, alignment ? alignment : 1});
+    if (slot->index >= 0) return get_register_id(dynamic_array_at<Register>(&ir_state.constant_registers, (u32)slot->index), pool);
+    slot->key = Shared_Key{pool, -1, offset, size, alignment ? alignment : 1};
+    slot->index = (s32)ir_state.constant_registers.count;
+    shared_count++;
     Register *r = add_record(&ir_state.constant_registers);
     r->kind = type_data ? REGISTER_KIND_TYPE_DATA : REGISTER_KIND_CONSTANT_DATA;
     r->size = size;
@@ -214,6 +279,17 @@ Register_Id allocate_a_register_for_call_data(IR_Instruction *call, Identifier *
 Register_Id allocate_within_register(Scope *scope, Register_Id id, u64 offset, u32 size, Identifier *type) {
     Register *target = get_register(scope, id);
     if (!target) return INVALID_REGISTER_ID;
+    Shared_Slot *slot = nullptr;
+    Shared_Key key = {id.pool, id.index, offset, size, type && type->alignment ? type->alignment : 1};
+    if (id.pool == REGISTER_POOL_GLOBAL_DATA || id.pool == REGISTER_POOL_CONSTANT_DATA || id.pool == REGISTER_POOL_TYPE_DATA) {
+        slot = shared_find(key);
+        if (slot->index >= 0) {
+            Register_Id view = get_register_id(dynamic_array_at<Register>(table_of(scope, id), (u32)slot->index), id.pool);
+            view.owner = id.owner;
+            view.kind = REGISTER_KIND_VIEW;
+            return view;
+        }
+    }
     // A view lives in the table of the register it looks into, so that its
     // owner is the same scope.
     Dynamic_Array *table = table_of(scope, id);
@@ -230,6 +306,11 @@ Register_Id allocate_within_register(Scope *scope, Register_Id id, u64 offset, u
     Register_Id view = get_register_id(r, id.pool);
     view.owner = id.owner;
     view.kind = REGISTER_KIND_VIEW;
+    if (slot) {
+        slot->key = key;
+        slot->index = r->index;
+        shared_count++;
+    }
     return view;
 }
 

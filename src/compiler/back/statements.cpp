@@ -321,6 +321,10 @@ bool compile_condition(Scope *scope, Token *first, Token *end, IR_Instruction *f
     bool ok = true;
     s32 folded = -1; // the constant value of everything so far, while it is constant
     u32 i = 0;
+    // The first part that decides at run time was compiled into its probe
+    // scope; that code is kept rather than made a second time.
+    Scope *adopted = nullptr;
+    IR_Instruction *adopted_jump = nullptr;
     // Constants at the left fold away, and so do dynamic parts that cannot change the outcome.
     for (; i < n; i++) {
         Condition_Part part = parts[i];
@@ -344,7 +348,11 @@ bool compile_condition(Scope *scope, Token *first, Token *end, IR_Instruction *f
             ok = false;
             break;
         }
-        if (c < 0) break; // the first part that decides at run time
+        if (c < 0) { // the first part that decides at run time
+            adopted = probe;
+            adopted_jump = j;
+            break;
+        }
         folded = folded < 0 ? c : part.join == OP_LOGICAL_AND ? (folded && c) : (folded || c);
     }
     if (ok && i == n) {
@@ -372,7 +380,14 @@ bool compile_condition(Scope *scope, Token *first, Token *end, IR_Instruction *f
         }
         IR_Instruction *jump;
         s32 c;
-        ok = compile_condition_part(scope, part, false_label, &jump, &c);
+        if (k == i && adopted) {
+            instruction_nested_scope(scope, adopted);
+            adopted_jump->operands[0].label = false_label;
+            jump = adopted_jump;
+            c = -1;
+        } else {
+            ok = compile_condition_part(scope, part, false_label, &jump, &c);
+        }
         if (!ok) break;
         if (c >= 0) {
             // A constant after the first dynamic part is tested like a value.

@@ -17,6 +17,7 @@ struct Scope_Code {
     IR_Instruction *inline_exit;  // inlined sub-program root: after the body
     Register_Id arguments;        // sub-program root: the register holding the argument block's address
     bool deferred_emitted;
+    bool bytecode_made; // sub-program root: lowered already, its IR handed back
 };
 Scope_Code *scope_code(Scope *scope);
 

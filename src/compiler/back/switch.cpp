@@ -145,6 +145,13 @@ static bool compile_switch_in_scratch(Scope *scope, Token *t, Token *end, Token 
         if ((s32)i != default_index) order[n++] = i;
     }
     if (default_index >= 0) order[n++] = (u32)default_index;
+    // A default block written between cases is placed last: a #no_break just
+    // before it falls into the next case, not into it.
+    if (default_index > 0 && (u32)default_index + 1 < num_cases && cases[default_index - 1].no_break) {
+        print_warning_on_token(cases[default_index - 1].no_break,
+                               "It looks like the default block of this switch statement is placed in the middle of other blocks. "
+                               "It is always placed after all other blocks, so this #no_break falls into the block after the default one.");
+    }
     if (n && cases[order[n - 1]].no_break) {
         print_error_on_token(cases[order[n - 1]].no_break, "You cannot use #no_break on the last block of a switch statement.");
         return false;

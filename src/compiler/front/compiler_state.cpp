@@ -319,6 +319,7 @@ static bool mark_special_identifiers() {
 static void reset_for_compilation() {
     Compiler_State *state = &global_compiler_state;
     compile_errors.count = 0;
+    compile_warnings.count = 0;
     state->target_platform = TARGET_AMD64;
     state->target_os = TARGET_OS_LINUX;
     state->address_size = 8;

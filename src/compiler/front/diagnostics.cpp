@@ -5,6 +5,7 @@
 #include <stb/stb_sprintf.h>
 
 Dynamic_Array compile_errors;
+Dynamic_Array compile_warnings;
 
 static File_Record *file_of_trace(Trace t) {
     Dynamic_Array *files = &global_compiler_state.loaded_files;
@@ -12,9 +13,9 @@ static File_Record *file_of_trace(Trace t) {
     return *dynamic_array_at<File_Record *>(files, t.file_index);
 }
 
-static Error_Report *add_report() {
-    if (compile_errors.element_size == 0) dynamic_array_init(&compile_errors, sizeof(Error_Report), 4);
-    Error_Report *report = (Error_Report *)dynamic_array_add(&compile_errors);
+static Error_Report *add_report(Dynamic_Array *list = &compile_errors) {
+    if (list->element_size == 0) dynamic_array_init(list, sizeof(Error_Report), 4);
+    Error_Report *report = (Error_Report *)dynamic_array_add(list);
     report->line = 0;
     report->path_length = report->line_text_length = report->message_length = 0;
     report->column = report->range_length = 0;
@@ -100,6 +101,16 @@ void print_error_on_string(Trace location, const char *format, ...) {
     va_end(args);
 }
 
+void print_warning_on_token(Token *token, const char *format, ...) {
+    Error_Report *report = add_report(&compile_warnings);
+    va_list args;
+    va_start(args, format);
+    format_message(report, format, args);
+    va_end(args);
+    set_error_report_text(report, token->location);
+    report->is_note = REPORT_WARNING;
+}
+
 void print_note_on_trace(Trace trace, const char *format, ...) {
     va_list args;
     va_start(args, format);
@@ -141,7 +152,7 @@ bool check_for_instruction_end_after(Token *t, Token *end) {
 }
 
 String error_report_to_string(const Error_Report *r) {
-    const char *kind = r->is_note ? "note" : "error";
+    const char *kind = r->is_note == REPORT_WARNING ? "warning" : r->is_note ? "note" : "error";
     if (r->path_length == 0 && r->line == 0) return arena_format_string("%s: %s\n", kind, r->message);
     u64 underline_length = r->column + (r->range_length ? r->range_length : 1) + 1;
     char *underline = (char *)arena_allocate(underline_length + 1, 1);

@@ -55,6 +55,7 @@ String dump_globals() {
 String format_compile_errors() {
     Dynamic_Array out;
     dynamic_array_init(&out, 1, 1024);
+    for (u32 i = 0; i < compile_warnings.count; i++) append(&out, error_report_to_string(dynamic_array_at<Error_Report>(&compile_warnings, i)));
     for (u32 i = 0; i < compile_errors.count; i++) append(&out, error_report_to_string(dynamic_array_at<Error_Report>(&compile_errors, i)));
     String result = arena_copy(dynamic_array_as_string(&out));
     dynamic_array_free(&out);
