@@ -63,7 +63,8 @@ struct Api_U64_Result_Block { u64 result; };
 struct Api_F32_Result_Block { f32 result; };
 struct Api_String_Result_Block { String result; };
 struct Api_Events_Block { Api_Array<Custom_Layer_Event> result; };
-// api.8's Syntax_Highlighting_Info: the literal state reaches custom.8 as a byte.
+// api.8's Syntax_Highlighting_Info: the literal state reaches custom.8 as a byte,
+// the quote bit shifted right by 7 (1 '"', 2 the apostrophe, 4 the back-tick).
 struct Api_Syntax_Highlighting_Info {
     u64 start;
     u64 end;
