@@ -25,6 +25,10 @@ struct Foreign_Routine {
     u16 id;   // 1..96
 };
 extern Foreign_Routine foreign_routines[NUM_FOREIGN_ROUTINES];
+// Called after every routine while set. The shell sets it around #events so
+// that a tab a routine asked for exists before the layer's next call: a key
+// typed right after Ctrl+N in the same frame lands in the new file.
+extern void (*api_after_routine_hook)();
 
 // Fills the hashes; the compiler finds an #import by the hash of its name.
 void setup_foreign_routines_table();
