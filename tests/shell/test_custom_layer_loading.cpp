@@ -163,3 +163,72 @@ TEST(Explorer_Hook, OpensTheWorkingDirectoryWithTheDesktopOpener) {
     setenv("PATH", saved_path.c_str(), 1);
     EXPECT_EQ(opened, bin.path);
 }
+
+// The shipped layer's #syntax block, compiled and run as the editor runs it,
+// over one small file per language: pieces of one kind share a colour and
+// differ from another kind, whatever shades the layer picks.
+static std::string colour_at(File *file, u64 offset) {
+    for (u32 i = 0; i < file->colour_chunks.count; i++) {
+        Colour_Chunk *c = dynamic_array_at<Colour_Chunk>(&file->colour_chunks, i);
+        if (offset < c->offset || offset >= c->offset + c->length) continue;
+        Colour *k = dynamic_array_at<Colour>(&file->palette, c->palette_index);
+        char text[64];
+        snprintf(text, sizeof text, "%.4f %.4f %.4f", k->r, k->g, k->b);
+        return text;
+    }
+    return "none";
+}
+
+// Disabled: it fails today. The shipped #syntax block runs into the time
+// limit on the C file (the layer is then switched off), and with the
+// punctuation branch of colour_visible_text removed it finishes but paints
+// nothing, while each routine it uses answers correctly when called from a
+// one-line #syntax block: the fault looks like generated code, not syntax.8.
+TEST_F(Custom_Layer_Loading, DISABLED_TheShippedSyntaxBlockColoursEachLanguage) {
+    for (const char *name : {"custom.8", "keys.8", "syntax.8"}) {
+        std::string bytes;
+        ASSERT_TRUE(read_whole_file(std::string(TARNO_SOURCE_DIR) + "/runtime/" + name, &bytes));
+        ASSERT_TRUE(write_whole_file(directory->file(name), bytes));
+    }
+    ASSERT_TRUE(compile_custom_layer(false)) << all_errors();
+    ASSERT_NE(custom_layer_syntax_entry, nullptr);
+    struct Case {
+        const char *name, *text;
+        // Two pieces of the text that share a colour, and one that differs.
+        const char *same_a, *same_b, *other;
+    } cases[] = {
+        {"a.c", "#include <x.h>\nint main() { return 42; } // done\n/* more */\n", "// done", "/* more */", "return"},
+        {"b.py", "def f(x):\n    return 'it''s' # note\n", "def", "return", "# note"},
+        {"c.sh", "if [ -n \"$HOME\" ]; then echo hi; fi # end\n", "if", "then", "# end"},
+        {"d.json", "{\"key\": \"value\", \"n\": 12}\n", "\"key\"", "\"n\"", "\"value\""},
+        {"e.md", "# Title\nSome `code` here\n", "# Title", "# Title", "`code`"},
+        {"f.8", "$X: u32 = 5; // five\n#on_load { if X == 5 { return; } }\n", "if", "return", "// five"},
+    };
+    for (const Case &c : cases) {
+        std::string path = directory->file(c.name);
+        ASSERT_TRUE(write_whole_file(path, c.text));
+        File *file = add_a_file();
+        ASSERT_TRUE(load_file_from_path(String{(u8 *)path.data(), (s64)path.size()}, file)) << c.name;
+        file->syntax_info = {0, file_length(file), 0, 0};
+        custom_layer_syntax_entry(file);
+        ASSERT_FALSE(custom_layer.disabled) << c.name << ": " << all_errors();
+        std::string text = c.text;
+        std::string a = colour_at(file, text.find(c.same_a)), b = colour_at(file, text.find(c.same_b));
+        std::string other = colour_at(file, text.find(c.other));
+        EXPECT_NE(a, "none") << c.name << ": " << c.same_a;
+        EXPECT_EQ(a, b) << c.name << ": " << c.same_a << " and " << c.same_b;
+        EXPECT_NE(other, "none") << c.name << ": " << c.other;
+        EXPECT_NE(a, other) << c.name << ": " << c.same_a << " and " << c.other;
+        close_file(file);
+    }
+    // The layer's own source, the first .8 file a user opens, must colour
+    // well within the time limit.
+    std::string path = directory->file("custom.8");
+    File *file = add_a_file();
+    ASSERT_TRUE(load_file_from_path(String{(u8 *)path.data(), (s64)path.size()}, file));
+    file->syntax_info = {0, file_length(file), 0, 0};
+    custom_layer_syntax_entry(file);
+    EXPECT_FALSE(custom_layer.disabled) << all_errors();
+    EXPECT_GT(file->colour_chunks.count, 20u);
+    close_file(file);
+}
