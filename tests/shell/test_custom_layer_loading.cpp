@@ -179,11 +179,24 @@ static std::string colour_at(File *file, u64 offset) {
     return "none";
 }
 
-// Disabled: it fails today. The shipped #syntax block runs into the time
-// limit on the C file (the layer is then switched off), and with the
-// punctuation branch of colour_visible_text removed it finishes but paints
-// nothing, while each routine it uses answers correctly when called from a
-// one-line #syntax block: the fault looks like generated code, not syntax.8.
+// Disabled: it fails today, on generated code rather than on syntax.8. The
+// word loop of colour_visible_text stops early or never ends (the time
+// limit then switches the layer off) depending on how its registers fall:
+// adding two log calls to it turns the hang into an early stop. Run it with
+// --gtest_also_run_disabled_tests; TARNO_DEBUG_SYNTAX=1 adds the log's tail
+// to the messages. (A second fault, String elements compared in place as
+// in `a[i] == b[i]`, is worked around in syntax.8's same_text.)
+// What was painted, for the failure messages: offset+length per chunk.
+static std::string painted(File *file) {
+    std::string out;
+    for (u32 i = 0; i < file->colour_chunks.count; i++) {
+        Colour_Chunk *c = dynamic_array_at<Colour_Chunk>(&file->colour_chunks, i);
+        out += " " + std::to_string(c->offset) + "+" + std::to_string(c->length);
+    }
+    if (getenv("TARNO_DEBUG_SYNTAX")) out += "\n" + std::string((const char *)__global_log.buffer, __global_log.used).substr(__global_log.used > 600 ? __global_log.used - 600 : 0);
+    return out.empty() ? " nothing" : out;
+}
+
 TEST_F(Custom_Layer_Loading, DISABLED_TheShippedSyntaxBlockColoursEachLanguage) {
     for (const char *name : {"custom.8", "keys.8", "syntax.8"}) {
         std::string bytes;
@@ -211,11 +224,11 @@ TEST_F(Custom_Layer_Loading, DISABLED_TheShippedSyntaxBlockColoursEachLanguage) 
         ASSERT_TRUE(load_file_from_path(String{(u8 *)path.data(), (s64)path.size()}, file)) << c.name;
         file->syntax_info = {0, file_length(file), 0, 0};
         custom_layer_syntax_entry(file);
-        ASSERT_FALSE(custom_layer.disabled) << c.name << ": " << all_errors();
+        ASSERT_FALSE(custom_layer.disabled) << c.name << ": " << all_errors() << "painted:" << painted(file);
         std::string text = c.text;
         std::string a = colour_at(file, text.find(c.same_a)), b = colour_at(file, text.find(c.same_b));
         std::string other = colour_at(file, text.find(c.other));
-        EXPECT_NE(a, "none") << c.name << ": " << c.same_a;
+        EXPECT_NE(a, "none") << c.name << ": " << c.same_a << "; painted:" << painted(file);
         EXPECT_EQ(a, b) << c.name << ": " << c.same_a << " and " << c.same_b;
         EXPECT_NE(other, "none") << c.name << ": " << c.other;
         EXPECT_NE(a, other) << c.name << ": " << c.same_a << " and " << c.other;
