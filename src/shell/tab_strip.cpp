@@ -3,6 +3,8 @@
 #include "shell/file_view.h"
 #include "shell/editor_commands.h"
 #include "shell/globals.h"
+#include "shell/os_spawn.h"
+#include "shell/update.h"
 #include "render/ui.h"
 #include "render/icons.h"
 #include "text/file.h"
@@ -51,11 +53,16 @@ f32 draw_top_bar(f32 x, f32 y, f32 width) {
         f32 by = y + (h - bsize.y) * 0.5f;
         if (ui_button(make_ui_element_id(0, "update"), S("Update"), Vector2{pen, by}, bsize, ui_theme[4])) {
             Tab *tab = add_a_tab(TAB_UPDATE);
-            if (tab) set_current_tab(tab->index, true);
+            if (tab) {
+                set_tab_title(tab, update_tab_title());
+                start_update_download_thread(tab->id);
+                set_current_tab(tab->index, true);
+            }
         }
         pen += bsize.x + gap;
         Vector2 wsize = {roundf(7.0f * (f32)ui_font_pool.size), bsize.y};
-        ui_button(make_ui_element_id(0, "whatnew"), S("What is new"), Vector2{pen, by}, wsize, ui_theme[1]);
+        if (ui_button(make_ui_element_id(0, "whatnew"), S("What is new"), Vector2{pen, by}, wsize, ui_theme[1]))
+            os_open_file_in_other_app(update_change_log_address());
         pen += wsize.x + gap;
     }
     f32 icon = (f32)icons_font_pool.size;
