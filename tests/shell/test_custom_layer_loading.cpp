@@ -245,3 +245,21 @@ TEST_F(Custom_Layer_Loading, DISABLED_TheShippedSyntaxBlockColoursEachLanguage) 
     EXPECT_GT(file->colour_chunks.count, 20u);
     close_file(file);
 }
+
+// A layer that compiles but whose image cannot be written (a directory holds
+// its name) tells the compile-errors tab, and keeps the previous layer.
+TEST_F(Custom_Layer_Loading, AnImageThatCannotBeWrittenIsReportedNotOnlyLogged) {
+    ASSERT_TRUE(write_whole_file(directory->file("more.8"), "$GREETING := \"hello from the layer\";\n"));
+    ASSERT_TRUE(compile(GOOD_LAYER)) << all_errors();
+    Image_Header *previous = custom_layer.image.header;
+    std::string image = directory->file("custom.8b");
+    ASSERT_EQ(unlink(image.c_str()), 0);
+    ASSERT_EQ(mkdir(image.c_str(), 0700), 0);
+    EXPECT_FALSE(compile(GOOD_LAYER));
+    EXPECT_NE(all_errors().find(image), std::string::npos) << all_errors();
+    EXPECT_TRUE(global_flags & DISPLAY_COMPILE_ERRORS);
+    EXPECT_EQ(custom_layer.image.header, previous);
+    ASSERT_EQ(rmdir(image.c_str()), 0);
+    ASSERT_TRUE(compile(GOOD_LAYER)) << all_errors();
+    EXPECT_EQ(compile_errors.count, 0u);
+}
