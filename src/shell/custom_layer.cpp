@@ -89,6 +89,8 @@ bool compile_custom_layer(bool use_cache) {
     }
     Loaded_Image loaded = {};
     if (!image_load_file(image_path, &loaded)) {
+        custom_layer_report_load_failure(image_path);
+        atomic_or(&global_flags, DISPLAY_COMPILE_ERRORS);
         spin_unlock(&custom_layer_lock);
         return false;
     }

@@ -33,3 +33,5 @@ bool custom_layer_build_image(String main_path, String image_path, const u64 *ha
 // adds a report to compile_errors and returns false.
 bool custom_layer_run_guarded(void *entry, File *file, u64 limit_us, const char *block);
 void custom_layer_set_code_range(const void *code, u64 size);
+// Adds a report to compile_errors, so the compile-errors tab says so.
+void custom_layer_report_load_failure(String image_path);

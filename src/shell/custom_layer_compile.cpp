@@ -51,4 +51,9 @@ bool custom_layer_run_guarded(void *entry, File *file, u64 limit_us, const char 
     return false;
 }
 
+void custom_layer_report_load_failure(String image_path) {
+    print_error("The compiled custom layer '%.*s' could not be loaded; the previous layer stays.", (int)image_path.count,
+                (const char *)image_path.data);
+}
+
 void custom_layer_set_code_range(const void *code, u64 size) { execution_set_code_range(code, size); }

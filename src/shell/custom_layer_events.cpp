@@ -1,5 +1,7 @@
 #include "shell/custom_layer_events.h"
 #include "shell/globals.h"
+#include "shell/editor_commands.h"
+#include "text/editor_api.h"
 #include "render/window.h"
 #include "text/editor_api_types.h"
 #include "text/text_state.h"
@@ -56,11 +58,20 @@ void update_editor() {
     spin_unlock(&custom_layer_events_lock);
 }
 
+// New tabs, tab switches and terminal commands the layer asked for are
+// carried out as soon as the routine returns, not after the whole frame's
+// events: the later events of the same frame then reach the tab they meant.
+static void carry_out_queued_commands() {
+    if (editor_commands.count > 0) run_editor_commands();
+}
+
 void run_custom_layer_events() {
     spin_lock(&custom_layer_lock);
     if (custom_layer_events_entry) {
         custom_layer_execution_file = nullptr;
+        api_after_routine_hook = carry_out_queued_commands;
         custom_layer_events_entry();
+        api_after_routine_hook = nullptr;
     }
     spin_unlock(&custom_layer_lock);
 }

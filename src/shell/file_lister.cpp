@@ -358,6 +358,10 @@ bool os_delete_directory(const char *path) {
 
 bool file_lister_select_item() {
     File_Lister *l = &global_file_lister;
+    // Enter typed in the same frame as the name: list for that name first
+    // (a second at most) so the choice is the item the user sees next.
+    maybe_update_file_lister();
+    for (u32 i = 0; i < 5000 && __atomic_load_n(&l->listing_running, __ATOMIC_SEQ_CST); i++) sleep_us(200);
     File_Lister_Item *item = file_lister_get_item(l->current_item);
     if (!item) return false;
     Tmp_Scope scope;

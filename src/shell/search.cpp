@@ -334,7 +334,10 @@ static void put_cursor(File *file, u64 offset) {
     u64 length = file_length(file);
     file->previous_cursor = file->cursor;
     file->cursor = offset > length ? length : offset;
-    if (!file_has_flags(file, FILE_SELECTION_ACTIVE)) file->selection_anchor = file->cursor;
+    // A selection left from before the search would now run to the match,
+    // and the next key typed would replace all of it.
+    file_clear_flags(file, FILE_SELECTION_ACTIVE);
+    file->selection_anchor = file->cursor;
     file_update_selection_pointers(file);
     file_set_flags(file, FILE_CHANGED | FILE_CENTRE_CURSOR);
     editor_stamp_activity();
@@ -360,8 +363,20 @@ File *open_file_in_tab(String path) {
 void search_lister_select_item() {
     Search_Match match;
     Search_Result_File *result;
-    if (!get_search_lister_current_item(&match, &result)) return;
     u8 mode = global_search_lister.mode;
+    // Enter typed in the same frame as the query: search for that query and
+    // give its first match a second to arrive.
+    File *field = global_search_lister.search_text;
+    if (mode != SEARCH_REPLACE && field && file_has_flags(field, FILE_CHANGED)) {
+        file_clear_flags(field, FILE_CHANGED);
+        search_lister_search();
+    }
+    bool found = get_search_lister_current_item(&match, &result);
+    for (u32 i = 0; i < 5000 && !found && !__atomic_load_n(&global_search_lister.finished, __ATOMIC_SEQ_CST); i++) {
+        sleep_us(200);
+        found = get_search_lister_current_item(&match, &result);
+    }
+    if (!found) return;
     if (mode == SEARCH_REPLACE) {
         File *file = global_search_lister.searched_file;
         String needle = search_needle_string();

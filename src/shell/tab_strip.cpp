@@ -36,14 +36,6 @@ static bool icon_button(f32 x, f32 y, u32 icon, u32 hover_icon, Colour colour) {
     return ui_consume_left_click();
 }
 
-String change_log_address() {
-    String server = update_server_address();
-    if (server.count <= 0) return String{nullptr, 0};
-    bool has_scheme = server.count >= 4 && memcmp(server.data, "http", 4) == 0;
-    bool slash = server.data[server.count - 1] == '/';
-    return string_concat2(has_scheme ? "%%" : "https://%%", server, S(slash ? CHANGE_LOG_WEB_FILEPATH : "/" CHANGE_LOG_WEB_FILEPATH));
-}
-
 static void switch_by(s32 step) {
     if (num_tabs() == 0) return;
     u32 n = num_tabs();
@@ -71,7 +63,7 @@ f32 draw_top_bar(f32 x, f32 y, f32 width) {
         pen += bsize.x + gap;
         Vector2 wsize = {roundf(7.0f * (f32)ui_font_pool.size), bsize.y};
         if (ui_button(make_ui_element_id(0, "whatnew"), S("What is new"), Vector2{pen, by}, wsize, ui_theme[1]))
-            os_open_file_in_other_app(change_log_address());
+            os_open_file_in_other_app(update_change_log_address());
         pen += wsize.x + gap;
     }
     f32 icon = (f32)icons_font_pool.size;

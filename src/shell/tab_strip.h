@@ -10,10 +10,6 @@ f32 top_bar_height();
 f32 tab_label_width();
 // Draws the bar and its buttons; returns the x where the tab strip starts.
 f32 draw_top_bar(f32 x, f32 y, f32 width);
-// What "What is new" opens: the change-log page of the update server
-// (https:// when the address names no scheme); empty without a server.
-#define CHANGE_LOG_WEB_FILEPATH "binaries/tarno/changelog.html"
-String change_log_address();
 // The unsaved-changes notice at the bar's right end (drawn over the strip).
 void draw_close_notice(f32 x, f32 y, f32 width);
 // Draws one label; true when its close glyph was pressed.

@@ -79,6 +79,9 @@ void kill_terminal_process(Terminal *terminal) {
         // An interactive sh runs each job in its own group, the pty's foreground one.
         s32 foreground = terminal->pty >= 0 ? tcgetpgrp(terminal->pty) : -1;
         if (foreground == group || foreground <= 1) foreground = -1;
+        // An interactive sh ignores SIGTERM and would go on with the rest of
+        // its list ("sleep 30; make") once the job dies; a hang-up ends it.
+        kill(-group, SIGHUP);
         kill(-group, SIGTERM);
         if (foreground > 0) kill(-foreground, SIGTERM);
         for (u32 waited = 0; waited < 100; waited++) {

@@ -58,6 +58,9 @@ String update_tab_status_text(u8 state);
 // The update tab's title: "Update to MAJOR.MINOR.PATCH" with the version the
 // checker saw, "Update" before any check succeeded.
 String update_tab_title();
+// The change-log page ("What is new"): "changelog.html" beside the update
+// files on the server ("https://" added to a bare host).
+String update_change_log_address();
 
 // The update tab's numbers (copied under the downloads' lock); false when
 // no download ran for this tab.

@@ -101,3 +101,11 @@ bool start_update_checker_thread() {
     pthread_detach(thread);
     return true;
 }
+
+String update_change_log_address() {
+    String host = update_server_address();
+    if (host.count == 0) return String{};
+    if (!string_starts_with(host, S("http"))) host = string_concat2("https://%", host);
+    if (host.data[host.count - 1] == '/') host.count--;
+    return string_concat2("%/binaries/tarno/changelog.html", host);
+}

@@ -36,4 +36,7 @@ void handle_foreign_call(u8 *block, u64 id) {
     }
     if (!block && block_of_id[id]) return; // nothing to read the arguments from
     api_bodies[index](block);
+    if (api_after_routine_hook) api_after_routine_hook();
 }
+
+void (*api_after_routine_hook)();

@@ -25,6 +25,10 @@ struct Foreign_Routine {
     u16 id;   // 1..96
 };
 extern Foreign_Routine foreign_routines[NUM_FOREIGN_ROUTINES];
+// Called after every routine while set. The shell sets it around #events so
+// that a tab a routine asked for exists before the layer's next call: a key
+// typed right after Ctrl+N in the same frame lands in the new file.
+extern void (*api_after_routine_hook)();
 
 // Fills the hashes; the compiler finds an #import by the hash of its name.
 void setup_foreign_routines_table();
@@ -63,7 +67,8 @@ struct Api_U64_Result_Block { u64 result; };
 struct Api_F32_Result_Block { f32 result; };
 struct Api_String_Result_Block { String result; };
 struct Api_Events_Block { Api_Array<Custom_Layer_Event> result; };
-// api.8's Syntax_Highlighting_Info: the literal state reaches custom.8 as a byte.
+// api.8's Syntax_Highlighting_Info: the literal state reaches custom.8 as a byte,
+// the quote bit shifted right by 7 (1 '"', 2 the apostrophe, 4 the back-tick).
 struct Api_Syntax_Highlighting_Info {
     u64 start;
     u64 end;

@@ -49,6 +49,9 @@ void api_get_syntax_highlighting_info(u8 *block) {
     File *file = api_target_file();
     if (!file) return;
     editor_get_syntax_highlighting_info(file, &info->start, &info->end, &info->block_comment_depth, &info->literal_state);
+    // The quote bits (128, 256, 512) do not fit the byte api.8 gives them:
+    // they reach the layer shifted down to 1, 2 and 4.
+    info->literal_state = (u8)(file->syntax_info.literal_state >> 7);
 }
 
 // The three token routines share their block: the token goes where the

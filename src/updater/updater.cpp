@@ -129,33 +129,45 @@ static int install(const Update_Entry *entries, u32 count) {
     return 0;
 }
 
+// Every buffer is freed on every way out: the program is short-lived, but a
+// leak checker run over it should stay quiet.
 static int pack(int argc, char **argv) {
-    Dynamic_Array entries, out;
+    Dynamic_Array entries, files, out;
     dynamic_array_init(&entries, sizeof(Update_Entry));
+    dynamic_array_init(&files, sizeof(Dynamic_Array));
     dynamic_array_init(&out, 1);
-    for (int i = 3; i < argc; i++) {
-        Dynamic_Array *bytes = (Dynamic_Array *)calloc(1, sizeof(Dynamic_Array));
-        struct stat status;
-        if (!read_whole(argv[i], bytes) || stat(argv[i], &status) != 0) {
+    int status = 0;
+    for (int i = 3; i < argc && status == 0; i++) {
+        Dynamic_Array *bytes = (Dynamic_Array *)dynamic_array_add(&files);
+        struct stat file_status;
+        bool read = read_whole(argv[i], bytes); // initialises `bytes` even when it fails
+        if (!read || stat(argv[i], &file_status) != 0) {
             fprintf(stderr, "updater: cannot read '%s'\n", argv[i]);
-            return 1;
+            status = 1;
+            break;
         }
         const char *slash = strrchr(argv[i], '/');
         Update_Entry *e = (Update_Entry *)dynamic_array_add(&entries);
         e->name = S(slash ? slash + 1 : argv[i]);
-        e->mode = status.st_mode & 0777;
+        e->mode = file_status.st_mode & 0777;
         e->data = dynamic_array_as_string(bytes);
         if (!update_entry_name_is_plain(e->name)) {
             fprintf(stderr, "updater: '%s' is not a plain file name\n", argv[i]);
-            return 1;
+            status = 1;
         }
     }
-    update_data_make((Update_Entry *)entries.data, entries.count, &out);
-    if (!write_whole(argv[2], dynamic_array_as_string(&out), 0644)) {
-        fprintf(stderr, "updater: cannot write '%s'\n", argv[2]);
-        return 1;
+    if (status == 0) {
+        update_data_make((Update_Entry *)entries.data, entries.count, &out);
+        if (!write_whole(argv[2], dynamic_array_as_string(&out), 0644)) {
+            fprintf(stderr, "updater: cannot write '%s'\n", argv[2]);
+            status = 1;
+        }
     }
-    return 0;
+    for (u32 i = 0; i < files.count; i++) dynamic_array_free(dynamic_array_at<Dynamic_Array>(&files, i));
+    dynamic_array_free(&files);
+    dynamic_array_free(&entries);
+    dynamic_array_free(&out);
+    return status;
 }
 
 int main(int argc, char **argv) {

@@ -177,7 +177,7 @@ TEST(Tabs, WhatIsNewOpensTheUpdateServersChangeLog) {
     };
     for (auto &c : cases) {
         update_set_server_address(S(c.server));
-        String page = change_log_address();
+        String page = update_change_log_address();
         EXPECT_EQ(std::string((const char *)page.data, (size_t)(page.count > 0 ? page.count : 0)), c.page) << c.server;
     }
     update_set_server_address(S(""));

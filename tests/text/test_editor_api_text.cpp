@@ -188,7 +188,14 @@ TEST_F(Editor_Api_Text, TheTargetIsTheFileBeingColouredWhileASyntaxPassRuns) {
     EXPECT_EQ(info.result.start, 2u);
     EXPECT_EQ(info.result.end, 6u);
     EXPECT_EQ(info.result.block_comment_depth, 3u);
-    EXPECT_EQ(info.result.literal_state, TOKEN_DOUBLE_QUOTE);
+    EXPECT_EQ(info.result.literal_state, 1);
+    // Every quote bit survives the byte, the apostrophe and back-tick too.
+    const struct { u16 quote; u8 expected; } quotes[] = {{0, 0}, {TOKEN_SINGLE_QUOTE, 2}, {TOKEN_BACK_QUOTE, 4}};
+    for (const auto &q : quotes) {
+        coloured->syntax_info.literal_state = q.quote;
+        api_call("get_syntax_highlighting_info", &info);
+        EXPECT_EQ(info.result.literal_state, q.expected) << q.quote;
+    }
     Api_Set_Text_Colour_Block colour = {1, 3, {1, 0.5f, 0, 1}};
     api_call("set_text_colour", &colour);
     colour.colour = {0, 0, 1, 1};
