@@ -373,7 +373,7 @@ void search_lister_select_item() {
     }
     bool found = get_search_lister_current_item(&match, &result);
     for (u32 i = 0; i < 5000 && !found && !__atomic_load_n(&global_search_lister.finished, __ATOMIC_SEQ_CST); i++) {
-        sleep_us(200);
+        search_sleep_us(200);
         found = get_search_lister_current_item(&match, &result);
     }
     if (!found) return;

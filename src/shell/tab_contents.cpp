@@ -104,12 +104,6 @@ void draw_compile_errors(Vector2 top_left, Vector2 size) {
 }
 
 void draw_update_progress(Vector2 top_left, Vector2 size, Tab *tab) {
-    // The downloader publishes its progress by tab id; the tab shows it.
-    Update_Download_Progress progress;
-    if (update_download_progress(tab->id, &progress)) {
-        tab->download_state = progress.state;
-        tab->download_fraction = progress.fraction;
-    }
     Font_Pool *pool = &ui_font_pool;
     f32 cx = top_left.x + size.x * 0.5f, cy = top_left.y + size.y * 0.5f;
     Colour text = colour_brightness(text_theme[TEXT_THEME_BACKGROUND]) > 0.5f ? black : white;
