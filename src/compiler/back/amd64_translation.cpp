@@ -86,13 +86,15 @@ void amd64_copy_data(Amd64_Code *code, Amd64_Operand destination, Amd64_Operand 
 // [SECTION] Frames
 
 // The registers kept across every call of the frame that starts at `index`.
-static void call_masks(Dynamic_Array *bytecode, u32 index, u16 *integer_mask, u16 *float_mask) {
+static void call_masks(Dynamic_Array *bytecode, u32 index, u16 *integer_mask, u16 *float_mask, bool *calls_out) {
     *integer_mask = *float_mask = 0;
+    *calls_out = false;
     Bytecode_Instruction *push = dynamic_array_at<Bytecode_Instruction>(bytecode, index);
     for (u32 i = index + 1; i < bytecode->count; i++) {
         Bytecode_Instruction *b = dynamic_array_at<Bytecode_Instruction>(bytecode, i);
         if (b->opcode == BC_POP_STACK_FRAME && b->operands[0].reference == push->operands[0].reference) break;
         if (b->opcode == BC_FOREIGN_CALL) {
+            *calls_out = true;
             *integer_mask |= b->integer_mask;
             *float_mask |= b->float_mask;
         }
@@ -103,11 +105,19 @@ static void push_frame(Amd64_Translation *t, u32 index, Bytecode_Instruction *b)
     Scope *scope = (Scope *)b->operands[0].reference;
     bool is_entry = scope && (scope->flags & SCOPE_ENTRY_POINT);
     u16 call_integer, call_float;
-    call_masks(t->bytecode, index, &call_integer, &call_float);
+    bool calls_out;
+    call_masks(t->bytecode, index, &call_integer, &call_float, &calls_out);
     // Entry blocks are entered through tarno_amd64_enter, which keeps the
     // callee-saved registers; a sub-program keeps everything it uses, rbp included.
     u16 saved_integer = is_entry ? 0 : (u16)(b->integer_mask | (1 << RBP));
     u16 saved_float = is_entry ? 0 : b->float_mask;
+    // A foreign call clobbers every caller-saved register, and the caller of
+    // this sub-program may hold values in them: keep them all (rax carries
+    // the argument block in and is never live across a call).
+    if (!is_entry && calls_out) {
+        saved_integer |= AMD64_CALLER_SAVED_INTEGER_MASK & (u16)~(1 << RAX);
+        saved_float = 0xFFFF;
+    }
     amd64_frame_layout(&t->frame, b->size, saved_integer, saved_float, call_integer, call_float, is_entry);
     amd64_push_stack_frame(t->code, &t->frame);
 }
