@@ -378,7 +378,9 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
         if (!is_integer_size(b->size)) break;
         u32 wide = b->size == 8 ? 8 : 4;
         load_integer(code, b->size, RAX, place(code, scope, b->operands[0].reg, to_memory, RDX), is_signed);
-        if (b->opcode == BC_COMPARE || b->opcode == BC_TEST_FLAGS) load_integer(code, b->size, RCX, amd64_get_memory(scope, b->operands[1].reg), is_signed);
+        // The second value may be reached through an address, as in x == s[i].
+        if (b->opcode == BC_COMPARE || b->opcode == BC_TEST_FLAGS)
+            load_integer(code, b->size, RCX, place(code, scope, b->operands[1].reg, from_memory, RCX), is_signed);
         else if (b->opcode != BC_COMPARE_TO_ZERO) {
             // The constant is extended the way the value was.
             u64 v = b->operands[1].constant;
