@@ -1,9 +1,9 @@
 // Hot recompile in the real editor: saving the default custom layer with a
 // change makes the change active; a broken one opens the compile-errors tab
-// while the previous layer keeps working; saving the fix brings the new
-// layer. The watcher, the frame driver's recompile and
-// the loader are all the real ones. A layer that faults is switched off
-// without taking the editor or its unsaved text with it.
+// while the previous layer keeps working; saving the fix, or fixing the
+// listed line in the editor, brings the new layer. The watcher, the frame
+// driver's recompile and the loader are all the real ones. A layer that
+// faults is switched off without taking the editor or its unsaved text.
 //
 // Each layer is the shipped one with two marks of its own: the background of
 // both themes (seen in screenshots) and what Ctrl+D types (seen on disk).
