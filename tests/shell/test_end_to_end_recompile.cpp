@@ -1,8 +1,9 @@
 // Hot recompile in the real editor: saving the default custom layer with a
 // change makes the change active; a broken one opens the compile-errors tab
-// while the previous layer keeps working; fixing it (from the error's own
-// line) brings the new layer. The watcher, the frame driver's recompile and
-// the loader are all the real ones.
+// while the previous layer keeps working; saving the fix, or fixing the
+// listed line in the editor, brings the new layer. The watcher, the frame
+// driver's recompile and the loader are all the real ones. A layer that
+// faults is switched off without taking the editor or its unsaved text.
 //
 // Each layer is the shipped one with two marks of its own: the background of
 // both themes (seen in screenshots) and what Ctrl+D types (seen on disk).
@@ -69,9 +70,9 @@ protected:
 
     // keys.8 first: whichever save the watcher sees, a compile that has the
     // new custom.8 has the new keys.8 too.
-    void save_layer(const Layer_Mark &m, bool break_it = false) {
-        std::string keys = replace_all(shipped_keys, SHIPPED_CTRL_D,
-                                       std::string("if code == KEY_D && !shift { insert_text(\"") + m.name + "\"); return; }");
+    void save_layer(const Layer_Mark &m, bool break_it = false, const char *ctrl_d = nullptr) {
+        std::string body = ctrl_d ? ctrl_d : std::string("insert_text(\"") + m.name + "\");";
+        std::string keys = replace_all(shipped_keys, SHIPPED_CTRL_D, "if code == KEY_D && !shift { " + body + " return; }");
         ASSERT_TRUE(write_whole_file(e2e->bin + "/keys.8", keys));
         std::string custom = custom_with(m);
         ASSERT_TRUE(write_whole_file(e2e->bin + "/custom.8", break_it ? broken(custom) : custom));
@@ -153,10 +154,9 @@ TEST_F(Hot_Recompile, SavingTheFixedLayerBringsTheNewOne) {
     expect_ctrl_d_types(YELLOW.name);
 }
 
-// Disabled: opening custom.8 runs the shipped #syntax block over it, which
-// hits the time limit and switches the layer off (see the disabled syntax
-// test in test_custom_layer_loading.cpp); enable it once that is fixed.
-TEST_F(Hot_Recompile, DISABLED_FixingTheErrorFromItsListedLineBringsTheNewLayer) {
+// The user's way: click the listed error, fix that line in the editor, save.
+// Opening custom.8 also runs the #syntax block over a real .8 file.
+TEST_F(Hot_Recompile, FixingTheErrorFromItsListedLineBringsTheNewLayer) {
     save_layer(MAGENTA);
     ASSERT_TRUE(background_is(MAGENTA)) << "the errors of an earlier case did not clear";
     save_layer(YELLOW, true);
@@ -174,6 +174,35 @@ TEST_F(Hot_Recompile, DISABLED_FixingTheErrorFromItsListedLineBringsTheNewLayer)
         << "the line deleted was not the broken one";
     EXPECT_TRUE(background_is(YELLOW)) << "the fixed layer never became active";
     expect_ctrl_d_types(YELLOW.name);
+}
+
+static const Layer_Mark CYAN = {"CYAN LAYER", 0, 255, 255};
+static const Layer_Mark WHITE = {"WHITE LAYER", 255, 255, 255};
+
+// A layer whose Ctrl+D reads through a null pointer is stopped and switched
+// off; the editor runs on with the unsaved text, and a good layer saved
+// after it works again.
+TEST_F(Hot_Recompile, AFaultingLayerIsSwitchedOffAndTheUnsavedWorkStays) {
+    save_layer(CYAN, false, "p: @ s64; x := p[0]; insert_text(int_to_string(x));");
+    ASSERT_TRUE(background_is(CYAN));
+    std::string before;
+    ASSERT_TRUE(read_whole_file(e2e->path("doc.txt"), &before));
+    e2e->keys("ctrl+1");
+    e2e->type("kept");
+    e2e->keys("ctrl+d");
+    Rgb_Image img;
+    Box box;
+    EXPECT_TRUE(wait_until([&] { return e2e->screenshot(&img) && error_text_box(img, &box); }))
+        << "the fault is not reported in the compile-errors tab";
+    ASSERT_TRUE(e2e->alive()) << "the fault took the editor down";
+    save_layer(WHITE);
+    ASSERT_TRUE(background_is(WHITE)) << "the next good layer never became active";
+    e2e->keys("ctrl+1 ctrl+s");
+    std::string now;
+    EXPECT_TRUE(wait_until([&] {
+        return read_whole_file(e2e->path("doc.txt"), &now) && now.size() == before.size() + 4 && now.find("kept") != std::string::npos;
+    })) << "the text typed before the fault is gone; doc.txt holds:\n" << now;
+    expect_ctrl_d_types(WHITE.name);
 }
 
 // After all the reloads Ctrl+Q still ends the editor normally.

@@ -274,7 +274,7 @@ TEST_F(Terminal_Test, KillEndsSleepsYesAndCommandsThatIgnoreSigterm) {
     } cases[] = {
         {"sleep", "sleep 30", 0, 3000000},
         {"yes pipeline", "yes | cat", 0, 3000000},
-        {"ignores SIGTERM", "trap '' TERM; while :; do sleep 0.01; done", 90000, 3000000},
+        {"ignores SIGTERM", "trap '' TERM HUP; while :; do sleep 0.01; done", 90000, 3000000}, // and the hang-up
     };
     for (const Case &c : cases) {
         Terminal_Result *r = run(c.command);
