@@ -249,6 +249,7 @@ static void *terminal_worker(void *argument) {
     if (still_ours) kill_terminal_process(a.terminal);
     close(a.pty);
     terminal_free_dropped(&worker_spare);
+    terminal_result_shrink(a.result);
     atomic_and32(&a.result->flags, ~(u32)(RESULT_PROCESS_ALIVE | RESULT_RUNNING));
     atomic_or32(&a.result->flags, RESULT_NEW_OUTPUT);
     worker_hooks.wake_main_loop();
