@@ -212,6 +212,7 @@ static void *terminal_worker(void *argument) {
                 if (waitpid(a.pid, &status, WNOHANG) == a.pid) {
                     exited = true;
                     exit_time = now;
+                    atomic_or32(&a.result->flags, RESULT_CHILD_EXITED);
                 }
             }
         } else if (now - exit_time >= 50000) {
@@ -232,6 +233,7 @@ static void *terminal_worker(void *argument) {
             else sleep_microseconds(500);
         }
     }
+    if (exited) atomic_or32(&a.result->flags, RESULT_CHILD_EXITED);
     if (exited && WIFEXITED(status)) {
         a.result->exit_status = WEXITSTATUS(status);
         if (WEXITSTATUS(status) != 0) atomic_or32(&a.result->flags, RESULT_FAILED);

@@ -28,6 +28,7 @@ enum Terminal_Result_Flags : u32 {
     RESULT_NEW_OUTPUT = 4,
     RESULT_PROCESS_ALIVE = 8,
     RESULT_RUNNING = 16,
+    RESULT_CHILD_EXITED = 32, // reaped; the worker only drains what is left in the pty
 };
 enum Terminal_Chunk_Kind : u8 {
     TERMINAL_CHUNK_LINE_BREAK = 2,
