@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The editor's multi-file search (build/bench/search_files) against
 # rg -F -c and grep -rFc on /usr/include: warm cache, the three commands run
-# in turn, 15 rounds, medians of wall time and peak memory. Usage:
+# in turn, 15 rounds, medians of wall time, processor time (user + system,
+# all threads) and peak memory. Usage:
 # bench/search.sh [BUILD_DIR] [TEXT] [DIR]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,20 +28,22 @@ def run(argv):
         os.dup2(fd, 1); os.dup2(fd, 2)
         os.execvp(argv[0], argv)
     _, status, usage = os.wait4(pid, 0)
-    return time.perf_counter() - start, usage.ru_maxrss
+    return time.perf_counter() - start, usage.ru_maxrss, usage.ru_utime + usage.ru_stime
 for argv in commands.values():  # warm the cache
     run(argv)
 times = {k: [] for k in commands}
 memory = {k: [] for k in commands}
+cpu = {k: [] for k in commands}
 for _ in range(15):
     for name, argv in commands.items():
-        t, rss = run(argv)
-        times[name].append(t); memory[name].append(rss)
+        t, rss, c = run(argv)
+        times[name].append(t); memory[name].append(rss); cpu[name].append(c)
 print(f"search for '{text}' in {root}, 15 alternating rounds, medians")
 base = statistics.median(times["rg"])
 for name in commands:
     m = statistics.median(times[name])
-    print(f"  {name:13s} {m * 1000:8.1f} ms  ({m / base:4.2f} x rg)  peak RSS {statistics.median(memory[name]) / 1024:6.1f} MiB")
+    print(f"  {name:13s} {m * 1000:8.1f} ms  ({m / base:4.2f} x rg)  processor {statistics.median(cpu[name]) * 1000:7.1f} ms"
+          f"  peak RSS {statistics.median(memory[name]) / 1024:6.1f} MiB")
 total = subprocess.run([search, "--count", text, root], capture_output=True, text=True).stdout.strip()
 print(f"  search_files found {total} matches")
 PY

@@ -92,6 +92,17 @@ static void report(const char *what, const std::vector<u64> &v) {
            percentile_ms(v, 0.99), percentile_ms(v, 1.0), over);
 }
 
+// Resident memory now, in MiB.
+static double resident_mib() {
+    FILE *f = fopen("/proc/self/statm", "r");
+    unsigned long long size = 0, resident = 0;
+    if (f) {
+        if (fscanf(f, "%llu %llu", &size, &resident) != 2) resident = 0;
+        fclose(f);
+    }
+    return (double)resident * (double)sysconf(_SC_PAGESIZE) / (1024.0 * 1024.0);
+}
+
 static bool running(Terminal_Result *r) { return r && (__atomic_load_n(&r->flags, __ATOMIC_SEQ_CST) & RESULT_RUNNING); }
 
 int main(int argc, char **argv) {
@@ -111,6 +122,8 @@ int main(int argc, char **argv) {
     text_hooks.make_a_new_terminal();
     Terminal *terminal = (Terminal *)current_tab()->content;
     Frame_Times times;
+    frame(&times); // fonts and the first frame's glyphs are in before memory is read
+    double resident_before = resident_mib();
     u64 start = now();
     text_hooks.run_terminal_command(String{(u8 *)command.data(), (s64)command.size()});
     Terminal_Result *result = terminal->current_result;
@@ -118,6 +131,7 @@ int main(int argc, char **argv) {
     u64 drained = now() - start;
     u64 through = result->dropped_bytes + result->output.count;
     u64 reused = terminal->view.frames_reused;
+    double resident_after = resident_mib();
 
     // Kill latency on an endless flood, frames running meanwhile.
     text_hooks.run_terminal_command(S("yes"));
@@ -140,8 +154,8 @@ int main(int argc, char **argv) {
     std::sort(q.begin(), q.end());
     printf("  quads drawn per frame: median %llu\n", (unsigned long long)q[q.size() / 2]);
     printf("  frames that drew the previous layout (the reader held the lock): %llu\n", (unsigned long long)reused);
-    printf("output kept %u bytes, %u chunks; peak RSS %.1f MiB\n", result->output.count, result->chunks.count,
-           usage.ru_maxrss / 1024.0);
+    printf("output kept %u bytes, %u chunks; resident before the flood %.1f MiB, after it %.1f MiB, peak %.1f MiB\n",
+           result->output.count, result->chunks.count, resident_before, resident_after, usage.ru_maxrss / 1024.0);
     printf("kill of an endless yes until its worker ended: %.1f ms\n", killed / 1000.0);
     close_tab(current_tab());
     return 0;

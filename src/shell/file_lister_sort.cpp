@@ -1,6 +1,7 @@
 // The file lister's order: the longer prefix shared with the filter first,
 // then paths in natural order (digit runs compared as numbers).
 #include "shell/file_lister.h"
+#include <string.h>
 
 static u8 lower(u8 c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
 
@@ -17,7 +18,13 @@ bool sort_file_lister_search_results(const File_Lister_Item *a, const File_Liste
         if (pa != pb) return pa > pb;
     }
     const u8 *x = a->path.data, *y = b->path.data;
-    s64 i = 0, j = 0;
+    // Equal leading bytes compare equal either way: skip them, back to the
+    // start of a digit run they end in (the run is read as a number below).
+    s64 same = 0, shorter = a->path.count < b->path.count ? a->path.count : b->path.count;
+    while (same + 8 <= shorter && memcmp(x + same, y + same, 8) == 0) same += 8;
+    while (same < shorter && x[same] == y[same]) same++;
+    while (same > 0 && x[same - 1] >= '0' && x[same - 1] <= '9') same--;
+    s64 i = same, j = same;
     while (i < a->path.count && j < b->path.count) {
         u8 c = x[i], d = y[j];
         if (c >= '1' && c <= '9' && d >= '1' && d <= '9') {

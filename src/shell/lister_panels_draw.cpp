@@ -75,8 +75,9 @@ struct Lister_List {
 
 // Scrolls (wheel, bar, and to the highlighted row when it moved since the
 // last frame) and reads clicks, before anything of the list is drawn.
+// `reset`: a new list (a new listing, a new search), shown from its top.
 static Lister_List lister_list_begin(const char *name, Vector2 tl, Vector2 br, u32 count, f32 row_height, u32 current,
-                                     u32 *last_current) {
+                                     u32 *last_current, bool reset) {
     Lister_List l = {};
     l.tl = tl;
     l.br = br;
@@ -86,6 +87,7 @@ static Lister_List lister_list_begin(const char *name, Vector2 tl, Vector2 br, u
     u64 id = make_ui_element_id(0, name);
     f32 content = (f32)count * row_height;
     Scroll_Bar_State *s = &get_or_add_ui_element(id, UI_SCROLL_BAR)->scroll_bar;
+    if (reset) s->offset = 0;
     if (current != *last_current) {
         Vector2 item = {tl.x, tl.y + (f32)current * row_height - s->offset};
         ui_scroll_bar_ensure_visibility(id, true, tl, br, content, item, Vector2{br.x - tl.x, row_height});
@@ -157,9 +159,15 @@ void draw_file_lister_panel() {
         else fl->listing_flags &= (u8)~FILE_LISTER_FLAT_VIEW;
     }
     static u32 last_current = ~0u;
+    static u64 last_key;
+    static u32 last_count;
+    // A new listing, or the same one published at last: shown from the top.
+    bool reset = fl->key != last_key || fl->num_items != last_count;
+    last_key = fl->key;
+    last_count = fl->num_items;
     f32 row_height = fmaxf(lh, (f32)icons_font_pool.size) + 2;
     Lister_List list = lister_list_begin("file lister items", Vector2{p.x + 4, p.list_top}, Vector2{p.x + p.width - 4, p.bottom},
-                                         fl->num_items, row_height, fl->current_item, &last_current);
+                                         fl->num_items, row_height, fl->current_item, &last_current, reset);
     Vector2 tl = list.tl, br = {list.br.x - list.bar_width, list.br.y};
     for (u32 i = list.first; i < list.end; i++) {
         File_Lister_Item *item = file_lister_get_item(i);
@@ -190,9 +198,11 @@ void draw_search_lister_panel() {
     Search_Lister *sl = &global_search_lister;
     File *field = sl->search_text;
     // Every change of the text searches again (the old search is cancelled first).
+    bool reset = global_lister_animation_factor == 0; // just opened
     if (file_has_flags(field, FILE_CHANGED)) {
         file_clear_flags(field, FILE_CHANGED);
         search_lister_search();
+        reset = true;
     }
     Lister_Panel p = draw_lister_panel(sl->title, field, String{});
     Font_Pool *pool = &code_font_pool;
@@ -210,7 +220,7 @@ void draw_search_lister_panel() {
     u32 count = get_num_items_in_search_lister();
     f32 row_height = lh + 2;
     Lister_List list = lister_list_begin("search lister matches", Vector2{p.x + 4, y}, Vector2{p.x + p.width - 4, p.bottom},
-                                         count, row_height, sl->current_item, &last_current);
+                                         count, row_height, sl->current_item, &last_current, reset);
     Vector2 tl = list.tl, br = {list.br.x - list.bar_width, list.br.y};
     u32 k = 0;
     spin_lock(&global_search_lock);

@@ -14,9 +14,36 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-constexpr u32 SEARCH_QUEUE_SIZE = 512; // a power of two
+constexpr u32 SEARCH_QUEUE_SIZE = 256; // a power of two; each queued file keeps its directory open
 constexpr u32 SEARCH_PATH_MAX = 4096;
 constexpr u64 SEARCH_WAKE_INTERVAL_US = 5000;
+
+// An open directory whose files are queued: they are opened relative to it
+// (no walk down the whole path for every file). The walker holds one
+// reference while it reads the directory, each queued file another; the
+// last one to let go closes it.
+struct Search_Directory {
+    s32 fd;
+    volatile u32 references;
+    Allocation allocation;
+};
+
+static Search_Directory *search_directory_open(s32 fd) {
+    Allocation a;
+    gp_allocate(&a, sizeof(Search_Directory));
+    Search_Directory *d = (Search_Directory *)a.memory;
+    d->fd = fd;
+    d->references = 1;
+    d->allocation = a;
+    return d;
+}
+
+static void search_directory_release(Search_Directory *d) {
+    if (__atomic_sub_fetch(&d->references, 1, __ATOMIC_ACQ_REL) != 0) return;
+    close(d->fd);
+    Allocation a = d->allocation;
+    gp_free(&a);
+}
 
 // One producer (the walker), several consumers (the workers), no lock: each
 // slot's sequence number says whose turn it is (Vyukov's bounded queue). A
@@ -25,7 +52,8 @@ constexpr u64 SEARCH_WAKE_INTERVAL_US = 5000;
 // took it.
 struct Search_Slot {
     volatile u64 sequence;
-    u32 length;
+    Search_Directory *directory; // holds a reference for this file
+    u32 length, name_offset;     // the file's name starts at path + name_offset
     char path[SEARCH_PATH_MAX];
 };
 struct Search_Queue {
@@ -48,7 +76,8 @@ static void search_back_off(u32 *round) {
     else search_sleep_us(r < 128 ? 20 : r < 256 ? 100 : 500);
 }
 
-static bool search_queue_push(Search_Queue *q, const char *path, u32 length) {
+static bool search_queue_push(Search_Queue *q, const char *path, u32 length, Search_Directory *directory,
+                              u32 name_offset) {
     Search_Slot *slot = &q->slots[q->tail & (SEARCH_QUEUE_SIZE - 1)];
     for (u32 round = 0; __atomic_load_n(&slot->sequence, __ATOMIC_ACQUIRE) != q->tail;) {
         if (!global_search_lister.keep_running) return false;
@@ -56,13 +85,16 @@ static bool search_queue_push(Search_Queue *q, const char *path, u32 length) {
     }
     memcpy(slot->path, path, length + 1);
     slot->length = length;
+    slot->name_offset = name_offset;
+    __atomic_add_fetch(&directory->references, 1, __ATOMIC_RELAXED);
+    slot->directory = directory;
     __atomic_store_n(&slot->sequence, q->tail + 1, __ATOMIC_RELEASE);
     q->tail++;
     return true;
 }
 
 // False when the walk is over and nothing is left, or the search was cancelled.
-static bool search_queue_pop(Search_Queue *q, char *path, u32 *length) {
+static bool search_queue_pop(Search_Queue *q, char *path, u32 *length, Search_Directory **directory, u32 *name_offset) {
     for (u32 round = 0;;) {
         u64 position = __atomic_load_n(&q->head, __ATOMIC_RELAXED);
         Search_Slot *slot = &q->slots[position & (SEARCH_QUEUE_SIZE - 1)];
@@ -70,6 +102,8 @@ static bool search_queue_pop(Search_Queue *q, char *path, u32 *length) {
         if (sequence == position + 1) {
             if (__atomic_compare_exchange_n(&q->head, &position, position + 1, true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
                 *length = slot->length;
+                *directory = slot->directory;
+                *name_offset = slot->name_offset;
                 memcpy(path, slot->path, slot->length + 1);
                 __atomic_store_n(&slot->sequence, position + SEARCH_QUEUE_SIZE, __ATOMIC_RELEASE);
                 return true;
@@ -85,10 +119,19 @@ static bool search_queue_pop(Search_Queue *q, char *path, u32 *length) {
     }
 }
 
+// What a cancelled search left queued lets go of its directories.
+static void search_queue_release_rest(Search_Queue *q) {
+    for (u64 position = q->head; position < q->tail; position++) {
+        Search_Slot *slot = &q->slots[position & (SEARCH_QUEUE_SIZE - 1)];
+        if (__atomic_load_n(&slot->sequence, __ATOMIC_ACQUIRE) == position + 1) search_directory_release(slot->directory);
+    }
+}
+
 // Opens a file worth searching: regular, not empty, within the limit.
 // Returns the descriptor (-1 to skip) and its size.
-static s32 search_open_file(const char *path, u64 *size) {
-    s32 fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+static s32 search_open_file(Search_Directory *directory, const char *name, u64 *size) {
+    s32 fd = openat(directory->fd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    search_directory_release(directory);
     if (fd < 0) return -1;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || (u64)st.st_size > search_max_file_size) {
@@ -162,9 +205,11 @@ static void *search_file_worker(void *argument) {
     Search_Arena_Block *arena = nullptr;
     u64 last_wake = 0;
     bool unseen = false; // results the main loop was not woken for
-    while (search_queue_pop(w.queue, path, &length)) {
+    Search_Directory *directory = nullptr;
+    u32 name_offset = 0;
+    while (search_queue_pop(w.queue, path, &length, &directory, &name_offset)) {
         u64 size = 0;
-        s32 fd = search_open_file(path, &size);
+        s32 fd = search_open_file(directory, path + name_offset, &size);
         if (fd < 0) continue;
         if (buffer.size < size) {
             gp_free(&buffer);
@@ -209,9 +254,11 @@ constexpr u32 SEARCH_DIRENTS_BYTES = 32 * 1024;
 // Depth first; `path` holds the directory with a trailing '/', `length`
 // bytes; `entries` is this level's buffer, and each deeper level has its own
 // after it, so nothing is allocated per directory.
-static void search_walk(char *path, u32 length, Search_Queue *queue, u8 *entries, u8 *entries_end) {
-    s32 fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+static void search_walk(s32 parent, const char *name, char *path, u32 length, Search_Queue *queue, u8 *entries,
+                        u8 *entries_end) {
+    s32 fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return;
+    Search_Directory *directory = search_directory_open(fd);
     bool deeper = entries + 2 * SEARCH_DIRENTS_BYTES <= entries_end;
     for (;;) {
         long got = syscall(SYS_getdents64, fd, entries, SEARCH_DIRENTS_BYTES);
@@ -238,15 +285,15 @@ static void search_walk(char *path, u32 length, Search_Queue *queue, u8 *entries
                 if (!deeper) continue; // thousands of levels down: left out
                 path[full] = '/';
                 path[full + 1] = 0;
-                search_walk(path, full + 1, queue, entries + SEARCH_DIRENTS_BYTES, entries_end);
-            } else if (!search_queue_push(queue, path, full)) {
+                search_walk(fd, path + length, path, full + 1, queue, entries + SEARCH_DIRENTS_BYTES, entries_end);
+            } else if (!search_queue_push(queue, path, full, directory, length)) {
                 break;
             }
         }
         if (!global_search_lister.keep_running) break;
     }
     path[length] = 0;
-    close(fd);
+    search_directory_release(directory);
 }
 
 u32 search_usable_processors() {
@@ -265,7 +312,7 @@ void search_multiple_files_helper(char *directory, u32 length, Search_Queue *que
     Allocation entries;
     gp_allocate(&entries, (u64)SEARCH_DIRENTS_BYTES * SEARCH_MAX_DEPTH);
     u8 *start = (u8 *)entries.memory;
-    search_walk(directory, length, queue, start, start + entries.size);
+    search_walk(AT_FDCWD, directory, directory, length, queue, start, start + entries.size);
     gp_free(&entries);
 }
 
@@ -303,6 +350,7 @@ void *search_multiple_files(void *) {
         __atomic_store_n(&queue->walk_done, (u8)1, __ATOMIC_RELEASE);
         __atomic_fetch_sub(&global_search_lister.active_workers, 1, __ATOMIC_SEQ_CST);
         while (__atomic_load_n(&global_search_lister.active_workers, __ATOMIC_SEQ_CST) > 0) search_sleep_us(1000);
+        search_queue_release_rest(queue);
         gp_free(&queue_memory);
         spin_lock(&global_search_lock);
         general_quick_sort(global_search_file_order.data, global_search_file_order.count, sizeof(Search_Result_File *),

@@ -215,6 +215,7 @@ static void *terminal_worker(void *argument) {
                 if (waitpid(a.pid, &status, WNOHANG) == a.pid) {
                     exited = true;
                     exit_time = now;
+                    atomic_or32(&a.result->flags, RESULT_CHILD_EXITED);
                 }
             }
         } else if (now - exit_time >= 50000) {
@@ -235,6 +236,7 @@ static void *terminal_worker(void *argument) {
             else sleep_microseconds(500);
         }
     }
+    if (exited) atomic_or32(&a.result->flags, RESULT_CHILD_EXITED);
     if (exited && WIFEXITED(status)) {
         a.result->exit_status = WEXITSTATUS(status);
         if (WEXITSTATUS(status) != 0) atomic_or32(&a.result->flags, RESULT_FAILED);
@@ -252,6 +254,7 @@ static void *terminal_worker(void *argument) {
     if (still_ours) kill_terminal_process(a.terminal);
     close(a.pty);
     terminal_free_dropped(&worker_spare);
+    terminal_result_shrink(a.result);
     atomic_and32(&a.result->flags, ~(u32)(RESULT_PROCESS_ALIVE | RESULT_RUNNING));
     atomic_or32(&a.result->flags, RESULT_NEW_OUTPUT);
     worker_hooks.wake_main_loop();

@@ -28,6 +28,7 @@ enum Terminal_Result_Flags : u32 {
     RESULT_NEW_OUTPUT = 4,
     RESULT_PROCESS_ALIVE = 8,
     RESULT_RUNNING = 16,
+    RESULT_CHILD_EXITED = 32, // reaped; the worker only drains what is left in the pty
 };
 enum Terminal_Chunk_Kind : u8 {
     TERMINAL_CHUNK_LINE_BREAK = 2,
@@ -143,6 +144,8 @@ bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped 
 bool terminal_build_grown(Terminal_Result *result, u64 bytes, Terminal_Dropped *out);
 void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped);
 void terminal_free_dropped(Terminal_Dropped *dropped);
+// The arrays at the size of what they hold (a finished command's).
+void terminal_result_shrink(Terminal_Result *result);
 // The arrays an exchange gave back become the spare (the old spare is freed).
 void terminal_keep_spare(Terminal_Dropped *spare, Terminal_Dropped *used);
 // Appends raw bytes as if read from the pty (the read path and tests).

@@ -169,7 +169,10 @@ void execute_terminal_command_line(Terminal *terminal, File *input, String *titl
     terminal_history_add(terminal, command);
 
     Terminal_Result *running = terminal->current_result;
-    if (running && (__atomic_load_n(&running->flags, __ATOMIC_SEQ_CST) & RESULT_PROCESS_ALIVE)) {
+    // A program that has ended (its last output still draining) reads no
+    // more input: the line is a new command.
+    u32 flags = running ? __atomic_load_n(&running->flags, __ATOMIC_SEQ_CST) : 0;
+    if ((flags & RESULT_PROCESS_ALIVE) && !(flags & RESULT_CHILD_EXITED)) {
         // Input for the running program.
         Tmp_Scope scope;
         u8 *line = (u8 *)tmp_allocate((u64)command.count + 1);

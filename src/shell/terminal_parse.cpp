@@ -132,6 +132,24 @@ bool terminal_build_grown(Terminal_Result *result, u64 bytes, Terminal_Dropped *
     return true;
 }
 
+// A finished result keeps its arrays at their size: a flood left them up to
+// twice that (the growth, the room kept for the next read).
+void terminal_result_shrink(Terminal_Result *result) {
+    Terminal_Dropped fitted;
+    auto fit = [](Dynamic_Array *to, const Dynamic_Array *from) {
+        dynamic_array_init(to, from->element_size, from->count ? from->count : 1);
+        if (from->count) memcpy(dynamic_array_add_fast_multiple(to, from->count), from->data, (u64)from->count * from->element_size);
+    };
+    fit(&fitted.output, &result->output);
+    fit(&fitted.chunks, &result->chunks);
+    fit(&fitted.line_chunks, &result->line_chunks);
+    fitted.drop = 0;
+    spin_lock(&result->lock);
+    terminal_swap_in_dropped(result, &fitted);
+    spin_unlock(&result->lock);
+    terminal_free_dropped(&fitted);
+}
+
 // Under the result's lock. `dropped` receives the old arrays to free after it.
 void terminal_swap_in_dropped(Terminal_Result *result, Terminal_Dropped *dropped) {
     Dynamic_Array t = result->output;

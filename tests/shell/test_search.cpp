@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -27,6 +28,16 @@ static bool wait_complete(u64 timeout_us = 30000000) {
         usleep(500);
     }
     return true;
+}
+
+// The descriptors open in this process, by number.
+static std::set<int> open_descriptors() {
+    std::set<int> out;
+    DIR *d = opendir("/proc/self/fd");
+    while (dirent *e = d ? readdir(d) : nullptr)
+        if (e->d_name[0] != '.' && atoi(e->d_name) != dirfd(d)) out.insert(atoi(e->d_name));
+    if (d) closedir(d);
+    return out;
 }
 
 struct Search_Test : ::testing::Test {
@@ -201,6 +212,7 @@ TEST_F(Search_Test, ResultFilesAreListedInNaturalOrderWhateverWorkerFoundThem) {
 
 TEST_F(Search_Test, RestartingCancelsTheRunningSearchAndFilesMayChangeMeanwhile) {
     for (int i = 0; i < 200; i++) write_whole_file(dir.file("f" + std::to_string(i)), std::string(20000, 'o') + "first second\n");
+    std::set<int> descriptors = open_descriptors(); // before the changer opens anything
     std::atomic<bool> stop{false};
     std::thread changer([&] { // rewrites and truncates a file while it is being searched
         for (int n = 0; !stop; n++) write_whole_file(dir.file("f7"), n % 2 ? "" : std::string(30000, 'z') + "first\n");
@@ -212,6 +224,9 @@ TEST_F(Search_Test, RestartingCancelsTheRunningSearchAndFilesMayChangeMeanwhile)
     std::multiset<std::string> got = search_files(dir.path, "second"); // cancels the first
     stop = true;
     changer.join();
+    search_lister_cancel();
+    // The cancelled walk let go of every directory it had queued files of.
+    EXPECT_EQ(open_descriptors(), descriptors);
     // Only the new text is found, and f7 (never holding it while changing) is not.
     EXPECT_EQ(got.size(), 199u);
     for (const std::string &m : got) EXPECT_NE(m.find(":1:20007"), std::string::npos) << m;

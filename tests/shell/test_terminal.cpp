@@ -266,6 +266,19 @@ TEST_F(Terminal_Test, CommandsRunInTheTerminalsDirectoryAndReadTypedInput) {
 }
 
 
+TEST_F(Terminal_Test, ALineTypedRightAfterAProgramEndedIsANewCommand) {
+    Terminal_Result *first = run("true");
+    u64 end = now_us() + 10000000;
+    while (!(__atomic_load_n(&first->flags, __ATOMIC_SEQ_CST) & RESULT_CHILD_EXITED) && now_us() < end) usleep(200);
+    ASSERT_TRUE(first->flags & RESULT_CHILD_EXITED);
+    // Its worker may still be draining the pty: the line must not go there.
+    Terminal_Result *second = run("echo second");
+    ASSERT_NE(second, first);
+    ASSERT_TRUE(wait_until_done(second));
+    EXPECT_NE(output_of(second).find("second"), std::string::npos);
+    EXPECT_EQ(terminal->results.count, 2u);
+}
+
 TEST_F(Terminal_Test, KillEndsSleepsYesAndCommandsThatIgnoreSigterm) {
     struct Case {
         const char *name;
