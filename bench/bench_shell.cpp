@@ -181,6 +181,23 @@ static void BM_GoToFileEndAndFrame_100MB(benchmark::State &state) {
 }
 BENCHMARK(BM_GoToFileEndAndFrame_100MB)->Unit(benchmark::kMillisecond);
 
+// The first jump to the end of a freshly opened file: nothing about the
+// text past the start is known yet (no context chunks for colouring).
+static void BM_FirstGoToFileEndAndFrame_100MB(benchmark::State &state) {
+    File *file = open_big();
+    for (auto _ : state) {
+        state.PauseTiming();
+        editor_set_cursor(file, 0);
+        frame();
+        file->context_chunks.count = 0;
+        file->syntax_state_known = 0;
+        state.ResumeTiming();
+        editor_set_cursor(file, file_length(file));
+        frame();
+    }
+}
+BENCHMARK(BM_FirstGoToFileEndAndFrame_100MB)->Unit(benchmark::kMillisecond);
+
 // Peer: one count of the lines of the whole text.
 static void BM_CountLines_100MB(benchmark::State &state) {
     File *file = open_big();

@@ -288,3 +288,30 @@ TEST_F(Colouring, ReusedStateFollowsEveryEditBeforeTheRange) {
         close_file(fresh);
     }
 }
+
+// A jump far past anything scanned does not scan the whole way: the state
+// there is guessed from a line start shortly before (outside comments), and
+// the chunks that scan leaves say so. Within the limit the state is exact.
+TEST_F(Colouring, FarJumpsGuessTheStateInsteadOfScanningEverything) {
+    add_c_hint();
+    std::string line = "code x = y; // note\n";
+    std::string text = "/* never closed\n";
+    while (text.size() < 3 * SYNTAX_SCAN_LIMIT) text += line;
+    File *f = open_text(text, "far.c");
+    struct { u64 target; u32 depth; bool guessed_chunks; } cases[] = {
+        {SYNTAX_SCAN_LIMIT / 2, 1, false},      // scanned from the start: inside the comment
+        {SYNTAX_SCAN_LIMIT / 2 + 5000, 1, false},
+        {3 * SYNTAX_SCAN_LIMIT - 100, 0, true}, // too far past the last chunk: guessed
+    };
+    for (auto &c : cases) {
+        u64 target = get_line_start(file_text(f), c.target);
+        u32 depth;
+        u16 literal;
+        editor_compute_syntax_state(f, target, &depth, &literal);
+        EXPECT_EQ(depth, c.depth) << c.target;
+        Context_Chunk *chunks = (Context_Chunk *)f->context_chunks.data;
+        ASSERT_GT(f->context_chunks.count, 0u);
+        EXPECT_EQ(chunks[f->context_chunks.count - 1].pad, c.guessed_chunks ? 1u : 0u) << c.target;
+        for (u32 i = 1; i < f->context_chunks.count; i++) ASSERT_LE(chunks[i - 1].end, chunks[i].start);
+    }
+}
