@@ -143,6 +143,18 @@ static void BM_TypeAndFrame_100MB(benchmark::State &state) {
 }
 BENCHMARK(BM_TypeAndFrame_100MB)->Arg(99)->Arg(50)->Arg(0)->Unit(benchmark::kMicrosecond);
 
+// The same keystroke without its frame: what the edit itself costs beside
+// the memmove below (line count, colouring marks, undo record kept in step).
+static void BM_TypeOnly_100MB(benchmark::State &state) {
+    File *file = open_big();
+    u64 at = (u64)(file_length(file) * (state.range(0) / 100.0));
+    editor_set_cursor(file, at);
+    frame();
+    for (auto _ : state) editor_insert_character(file, 'x');
+    frame();
+}
+BENCHMARK(BM_TypeOnly_100MB)->Arg(99)->Arg(50)->Arg(0)->Unit(benchmark::kMicrosecond);
+
 // Peer: the memmove of the text after the cursor that any insertion into a
 // contiguous buffer does.
 static void BM_TailMemmove_100MB(benchmark::State &state) {
@@ -168,6 +180,23 @@ static void BM_GoToFileEndAndFrame_100MB(benchmark::State &state) {
     }
 }
 BENCHMARK(BM_GoToFileEndAndFrame_100MB)->Unit(benchmark::kMillisecond);
+
+// The first jump to the end of a freshly opened file: nothing about the
+// text past the start is known yet (no context chunks for colouring).
+static void BM_FirstGoToFileEndAndFrame_100MB(benchmark::State &state) {
+    File *file = open_big();
+    for (auto _ : state) {
+        state.PauseTiming();
+        editor_set_cursor(file, 0);
+        frame();
+        file->context_chunks.count = 0;
+        file->syntax_state_known = 0;
+        state.ResumeTiming();
+        editor_set_cursor(file, file_length(file));
+        frame();
+    }
+}
+BENCHMARK(BM_FirstGoToFileEndAndFrame_100MB)->Unit(benchmark::kMillisecond);
 
 // Peer: one count of the lines of the whole text.
 static void BM_CountLines_100MB(benchmark::State &state) {

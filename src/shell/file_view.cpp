@@ -177,26 +177,34 @@ u64 file_view_line_offset(File *file, u64 line) {
     return offset;
 }
 
-// 1-based line of `offset`, counted from the cached line start when it lies before.
-static u64 line_of_offset(File *file, File_View_State *s, u64 offset) {
-    const u8 *text = file_text(file);
-    if (offset >= s->top_offset) return s->top_line + count_lines_in(text + s->top_offset, offset - s->top_offset) - 1;
-    return count_lines_in(text, offset);
-}
+static u64 distance(u64 a, u64 b) { return a > b ? a - b : b - a; }
 
-// The cursor's line, stepped from where it was last frame (a jump costs the
-// distance, not the file).
+// The cursor's line, counted from the nearest place whose line is known:
+// where it was last frame, the cached line start, the text's start or its
+// end (the line count), so a jump costs the distance, not the file.
 static u64 cursor_line(File *file, File_View_State *s) {
+    refresh_line_cache(file, s);
     const u8 *text = file_text(file);
+    u64 length = file_length(file);
     // Counting to the middle of a CR LF would count the CR as a break: such a
     // cursor is counted (and drawn) at its line's end.
     u64 c = view_cursor_position(file);
-    if (s->cursor_line == 0 || (c < s->cursor_offset ? s->cursor_offset - c : c - s->cursor_offset) > (c > s->top_offset ? c - s->top_offset : s->top_offset - c)) {
-        s->cursor_line = line_of_offset(file, s, c);
-    } else if (c >= s->cursor_offset) {
-        s->cursor_line += count_lines_in(text + s->cursor_offset, c - s->cursor_offset) - 1;
+    u64 from_previous = s->cursor_line != 0 && s->cursor_offset <= length ? distance(c, s->cursor_offset) : ~0ull;
+    u64 from_top = c >= s->top_offset ? c - s->top_offset : ~0ull;
+    u64 from_end = length - c;
+    u64 best = c; // from the start
+    if (from_previous < best) best = from_previous;
+    if (from_top < best) best = from_top;
+    if (from_end < best) best = from_end;
+    if (best == from_previous) {
+        if (c >= s->cursor_offset) s->cursor_line += count_lines_in(text + s->cursor_offset, c - s->cursor_offset) - 1;
+        else s->cursor_line -= count_lines_in(text + c, s->cursor_offset - c) - 1;
+    } else if (best == from_top) {
+        s->cursor_line = s->top_line + count_lines_in(text + s->top_offset, c - s->top_offset) - 1;
+    } else if (best == from_end) {
+        s->cursor_line = s->line_count - (count_lines_in(text + c, length - c) - 1);
     } else {
-        s->cursor_line -= count_lines_in(text + c, s->cursor_offset - c) - 1;
+        s->cursor_line = count_lines_in(text, c);
     }
     s->cursor_offset = c;
     return s->cursor_line;

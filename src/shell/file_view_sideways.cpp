@@ -13,6 +13,7 @@ struct Ascii_Steps {
     Font_Pool *pool;
     u32 size;
     f32 tab;
+    f32 scale, line_height; // another font at the same size changes these
     f64 first[96];
     f64 step[96][96];
 };
@@ -31,10 +32,13 @@ static bool ascii_advance(const u8 *text, u64 from, u64 to, Font_Pool *pool, f32
     for (u64 i = from; i < to; i++)
         if ((text[i] < 32 || text[i] > 126) && text[i] != '\t') return false;
     Ascii_Steps *a = &ascii_steps;
-    if (a->pool != pool || a->size != pool->size || a->tab != tab) {
+    if (a->pool != pool || a->size != pool->size || a->tab != tab || a->scale != pool->ranges[0].scale ||
+        a->line_height != pool->line_height) {
         a->pool = pool;
         a->size = pool->size;
         a->tab = tab;
+        a->scale = pool->ranges[0].scale;
+        a->line_height = pool->line_height;
         for (u32 i = 0; i < 96; i++) a->first[i] = NAN;
         for (u32 i = 0; i < 96 * 96; i++) (&a->step[0][0])[i] = NAN;
     }

@@ -104,6 +104,19 @@ void editor_compute_syntax_state(File *file, u64 target, u32 *out_depth, u16 *ou
     }
     // Only chunks past the last one kept may be added, to stay sorted.
     u64 last_chunk_end = file->context_chunks.count ? chunks[file->context_chunks.count - 1].end : 0;
+    // Far past anything scanned (a jump to the end of a big file), scanning
+    // all the way would take many frames: the scan starts at a line start
+    // shortly before the target instead, taken to be outside comments and
+    // strings. The chunks it leaves are marked as guessed.
+    u32 guessed = 0;
+    if (target - pos > SYNTAX_SCAN_LIMIT) {
+        u64 from = target - SYNTAX_GUESS_DISTANCE;
+        u64 next = get_offset_at_line(text + from, target - from, 2);
+        pos = next < target - from ? from + next : from;
+        depth = 0;
+        guessed = 1;
+        last_chunk_end = pos;
+    }
 
     Editor_Token token;
     while (pos < target) {
@@ -125,7 +138,7 @@ void editor_compute_syntax_state(File *file, u64 target, u32 *out_depth, u16 *ou
                 Context_Chunk *chunk = (Context_Chunk *)dynamic_array_add(&file->context_chunks);
                 chunk->start = last_chunk_end;
                 chunk->comment_depth = depth;
-                chunk->pad = 0;
+                chunk->pad = guessed;
                 chunk->end = pos;
                 last_chunk_end = pos;
             }

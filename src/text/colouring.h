@@ -24,7 +24,7 @@ static_assert(sizeof(Colour_Chunk) == 16);
 struct Context_Chunk {
     u64 start;         // where the scan that produced this chunk began
     u32 comment_depth; // block-comment nesting at `end`
-    u32 pad;
+    u32 pad;           // 1: found by a scan that began from a guessed state
     u64 end;
 };
 static_assert(sizeof(Context_Chunk) == 24);
@@ -33,6 +33,10 @@ static_assert(sizeof(Context_Chunk) == 24);
 constexpr u64 COLOURING_MARGIN_LINES = 8;
 // A context chunk is recorded about this often while scanning.
 constexpr u64 CONTEXT_CHUNK_SPACING = 64 * 1024;
+// Farther than this past the last known state, the state is not scanned
+// for: the scan starts this close to the target, outside comments and strings.
+constexpr u64 SYNTAX_SCAN_LIMIT = 1 << 20;
+constexpr u64 SYNTAX_GUESS_DISTANCE = 256 * 1024;
 
 void editor_set_text_colour(File *file, u64 offset, u64 length, Colour colour);
 s64 get_colour_chunk_closest_to_offset(File *file, u64 offset);

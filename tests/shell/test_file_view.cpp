@@ -334,3 +334,29 @@ TEST(File_View, SidewaysMeasureMatchesTheLaidOutRow) {
                 EXPECT_DOUBLE_EQ(view_advance((const u8 *)t, 0, n, &code_font_pool, tab), laid_out) << t << " tab " << tab;
         }
 }
+
+// The cursor's line is counted from whichever known place is nearest (last
+// frame's cursor, a cached line start, the start, the end): wherever it
+// jumps, with edits in between, it is the line a full count gives.
+TEST(File_View, CursorLineAfterJumpsAndEditsMatchesAFullCount) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    std::string text;
+    const char *breaks[] = {"\n", "\r\n", "\r"};
+    for (int i = 0; i < 3000; i++) text += "row " + std::to_string(i) + breaks[i % 3];
+    File *file = open_test_file(tmp.path, "jumps.txt", text);
+    ASSERT_NE(file, nullptr);
+    shell_test_frame();
+    u32 seed = 4242;
+    for (int step = 0; step < 200; step++) {
+        seed = seed * 1103515245 + 12345;
+        u64 length = file_length(file);
+        u64 to = (seed >> 4) % 4 == 0 ? length : (seed >> 4) % 4 == 1 ? 0 : (seed >> 8) % (length + 1);
+        if ((seed >> 20) % 5 == 0) editor_insert_text_at(file, (seed >> 9) % (length + 1), S("\r\nx"), false);
+        file->cursor = to > file_length(file) ? file_length(file) : to;
+        file->selection_anchor = file->cursor;
+        file_update_selection_pointers(file);
+        shell_test_frame();
+        ASSERT_EQ(file_view_state(file)->cursor_line, editor_get_line_at_offset(file, file->cursor)) << "step " << step;
+    }
+}

@@ -3,6 +3,8 @@
 #include "text/colouring.h"
 #include "text/editing.h"
 #include "text/tokeniser.h"
+#include "text/undo.h"
+#include "text/lines.h"
 #include <random>
 
 struct Colouring : Text_Test {
@@ -236,5 +238,80 @@ TEST_F(Colouring, ContextChunksAreDroppedWhenTheHintChanges) {
         file_set_name(f, S(s.name));
         editor_compute_syntax_state(f, file_length(f), &depth, &literal);
         EXPECT_EQ(depth, s.depth) << s.name << (s.pascal_markers ? " (* *)" : " /* */");
+    }
+}
+
+// A pass from the same line start reuses the state it scanned before, so
+// every way of changing the text before that start must make it scan again:
+// after each edit the state handed to #syntax equals a fresh file's.
+TEST_F(Colouring, ReusedStateFollowsEveryEditBeforeTheRange) {
+    add_c_hint();
+    text_hooks.custom_layer_has_syntax_block = has_block;
+    text_hooks.run_syntax_block = run_block;
+    std::string text;
+    for (int i = 0; i < 100; i++) text += "word \"s\" x\n";
+    File *f = open_text(text, "r.c");
+    u64 start = 50u * 11;
+    struct Edit { const char *what; int kind; u64 at; const char *bytes; } edits[] = {
+        {"comment opened above", 0, 20, "/*"},
+        {"typed below the start", 0, start + 3, "*/"},
+        {"raw insert and removal above, the start staying put", 1, 5, "/*"},
+        {"again", 1, 60, "*/"},
+        {"string opened above", 0, 30, "\""},
+        {"removed above", 2, 30, 0},
+        {"undo", 3, 0, 0},
+        {"undo again", 3, 0, 0},
+        {"same-length rewrite above", 4, 2, "/*"},
+    };
+    for (const Edit &e : edits) {
+        editor_colour_range(f, start, start + 200);
+        switch (e.kind) {
+        case 0: editor_insert_text_at(f, e.at, S(e.bytes), false); break;
+        case 1:
+            text_raw_insert(f, e.at, (const u8 *)e.bytes, strlen(e.bytes));
+            text_raw_remove(f, e.at + strlen(e.bytes), strlen(e.bytes)); // the same line: the start stays
+            break;
+        case 2: editor_delete_at(f, e.at, 1); break;
+        case 3: editor_undo_file(f); break;
+        case 4: editor_replace_same_length(f, e.at, (const u8 *)e.bytes, strlen(e.bytes)); break;
+        }
+        // The range start stays a line start at the same place in the text.
+        start = get_offset_at_line(file_text(f), file_length(f), 51);
+        file_set_flags(f, FILE_NEEDS_COLOURING);
+        editor_colour_range(f, start, start + 200);
+        File *fresh = open_text(text_of(f), "fresh.c");
+        u32 depth;
+        u16 literal;
+        editor_compute_syntax_state(fresh, start, &depth, &literal);
+        EXPECT_EQ(f->syntax_info.comment_depth, depth) << e.what;
+        EXPECT_EQ(f->syntax_info.literal_state, literal) << e.what;
+        close_file(fresh);
+    }
+}
+
+// A jump far past anything scanned does not scan the whole way: the state
+// there is guessed from a line start shortly before (outside comments), and
+// the chunks that scan leaves say so. Within the limit the state is exact.
+TEST_F(Colouring, FarJumpsGuessTheStateInsteadOfScanningEverything) {
+    add_c_hint();
+    std::string line = "code x = y; // note\n";
+    std::string text = "/* never closed\n";
+    while (text.size() < 3 * SYNTAX_SCAN_LIMIT) text += line;
+    File *f = open_text(text, "far.c");
+    struct { u64 target; u32 depth; bool guessed_chunks; } cases[] = {
+        {SYNTAX_SCAN_LIMIT / 2, 1, false},      // scanned from the start: inside the comment
+        {SYNTAX_SCAN_LIMIT / 2 + 5000, 1, false},
+        {3 * SYNTAX_SCAN_LIMIT - 100, 0, true}, // too far past the last chunk: guessed
+    };
+    for (auto &c : cases) {
+        u64 target = get_line_start(file_text(f), c.target);
+        u32 depth;
+        u16 literal;
+        editor_compute_syntax_state(f, target, &depth, &literal);
+        EXPECT_EQ(depth, c.depth) << c.target;
+        Context_Chunk *chunks = (Context_Chunk *)f->context_chunks.data;
+        ASSERT_GT(f->context_chunks.count, 0u);
+        EXPECT_EQ(chunks[f->context_chunks.count - 1].pad, c.guessed_chunks ? 1u : 0u) << c.target;
+        for (u32 i = 1; i < f->context_chunks.count; i++) ASSERT_LE(chunks[i - 1].end, chunks[i].start);
     }
 }
