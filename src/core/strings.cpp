@@ -103,6 +103,12 @@ int format_into(char *buffer, int size, const char *format, ...) {
 }
 
 // `amount` counts millions; large ones read better as billions.
+String tstring_grouped(s64 value) {
+    // The formatter negates signed values, which the smallest one cannot survive.
+    if (value < 0) return tstring_small("-%'llu", (unsigned long long)0 - (unsigned long long)value);
+    return tstring_small("%'llu", (unsigned long long)value);
+}
+
 String money_to_string(s64 amount, bool is_signed) {
     // Compared on both sides: negating the most negative amount would overflow.
     if (amount > 999 || amount < -999) {

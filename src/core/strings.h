@@ -11,6 +11,8 @@ const char *tcstring(const char *format, ...) __attribute__((format(printf, 1, 2
 String tstring_small(const char *format, ...) __attribute__((format(printf, 1, 2)));      // 32 bytes
 const char *tcstring_small(const char *format, ...) __attribute__((format(printf, 1, 2))); // 64 bytes
 String tstring_big(s64 value);                                                            // "%d", 10,240 bytes
+// Decimal with thousands separators ("-1,234"); every s64 value, the smallest too.
+String tstring_grouped(s64 value);
 // Every '%' of `format` is replaced by the next String argument.
 String string_concat2(const char *format, ...);
 // printf-style into a caller buffer; returns the length written (stb_sprintf).

@@ -111,7 +111,5 @@ void api_log(u8 *block) {
 
 void api_int_to_string(u8 *block) {
     Api_Int_To_String_Block *b = (Api_Int_To_String_Block *)block;
-    // The formatter negates signed values, which the smallest one cannot survive.
-    if (b->value == INT64_MIN) b->result = tstring("-%'llu", (unsigned long long)INT64_MAX + 1);
-    else b->result = tstring("%'lld", (long long)b->value);
+    b->result = tstring_grouped(b->value);
 }

@@ -23,6 +23,9 @@ TEST(Strings, PrintfWrappersUseTheEngineExtensions) {
     EXPECT_EQ(str(tstring("%'d", 1234567)), "1,234,567");
     EXPECT_STREQ(tcstring("%s-%d", "ab", 7), "ab-7");
     EXPECT_EQ(str(tstring_big(-9876543210LL)), "-9876543210");
+    EXPECT_EQ(str(tstring_grouped(INT64_MIN)), "-9,223,372,036,854,775,808");
+    EXPECT_EQ(str(tstring_grouped(INT64_MAX)), "9,223,372,036,854,775,807");
+    EXPECT_EQ(str(tstring_grouped(-999)), "-999");
     // Over-long output is cut to the budget instead of overrunning it.
     std::string long_text(100, 'x');
     String small = tstring_small("%s", long_text.c_str());

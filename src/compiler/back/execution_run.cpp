@@ -24,7 +24,7 @@ void execution_run_dispatcher(u8 *block, u64 id) {
     } else if (id == FOREIGN_ROUTINE_INT_TO_STRING) {
         s64 value;
         memcpy(&value, block, 8);
-        String result = tstring("%'lld", (long long)value);
+        String result = tstring_grouped(value);
         memcpy(block + 8, &result, sizeof result);
     }
 }
