@@ -376,6 +376,13 @@ static f32 column_width(Font_Pool *pool) {
     return g && g->advance > 0 ? g->advance : (f32)pool->size * 0.5f;
 }
 
+// Lines (or columns) a drag scrolls in one frame when the mouse is `outside`
+// pixels past an edge, `unit` pixels a line (or column).
+static f64 drag_scroll_step(f32 outside, f32 unit) {
+    if (outside <= 0 || unit <= 0) return 0;
+    return fmin(0.25 * (1.0 + (f64)(outside / unit)), DRAG_SCROLL_MAX_PER_FRAME);
+}
+
 void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
     if (!file || size.x <= 0 || size.y <= 0) return;
     spin_lock(&file->lock);
@@ -433,6 +440,22 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
             if (sideways < 0 || (sideways > 0 && s->reached_right)) {
                 s->scroll_x += (f64)sideways / 100.0 * WHEEL_COLUMNS_PER_NOTCH * (f64)column_width(pool);
                 if (s->scroll_x < 0) s->scroll_x = 0;
+                editor_stamp_activity();
+            }
+        }
+        // A drag that leaves the text scrolls towards the mouse, faster the
+        // farther out it is, so a selection can grow past what is shown.
+        if (focused && file_has_flags(file, FILE_MOUSE_HELD) && (ui_flags & UI_LEFT_BUTTON_HELD)) {
+            f32 above = position.y - ui_mouse_position.y, below = ui_mouse_position.y - (position.y + size.y);
+            f64 down = drag_scroll_step(below, lh) - drag_scroll_step(above, lh);
+            f32 left = text_tl.x - ui_mouse_position.x, right = ui_mouse_position.x - (text_tl.x + text_size.x);
+            f32 cw = column_width(pool);
+            f64 sideways = s->reached_right ? drag_scroll_step(right, cw) : 0;
+            sideways -= drag_scroll_step(left, cw);
+            if (down != 0 || sideways != 0) {
+                s->scroll += down;
+                s->scroll_x = fmax(0, s->scroll_x + sideways * (f64)cw);
+                ui_do_not_stop_after_current_frame();
                 editor_stamp_activity();
             }
         }
@@ -496,6 +519,9 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
     bool following = focused && file_has_flags(file, FILE_MOUSE_HELD) && !release;
     if (pressed || double_clicked || following) {
         f32 my = ui_mouse_position.y - position.y + fraction * lh;
+        // Below the view the last row shown is the target, not the text's
+        // end: the drag scrolls on from there.
+        if (following && my > size.y - 1 + fraction * lh) my = size.y - 1 + fraction * lh;
         if (one_line) my = 0;
         mouse.active = true;
         mouse.row = my < 0 ? 0 : (u64)(my / lh);

@@ -54,6 +54,8 @@ File_View_State *file_view_state(File *file);
 // Lines to scroll per wheel notch; sideways (Shift + wheel), characters.
 constexpr f64 WHEEL_LINES_PER_NOTCH = 3;
 constexpr f64 WHEEL_COLUMNS_PER_NOTCH = 6;
+// A drag past the view's edge scrolls at most this many lines (columns) a frame.
+constexpr f64 DRAG_SCROLL_MAX_PER_FRAME = 8;
 
 // Keeps the views' line counts in step with edits (installed by the shell).
 void install_view_text_hooks();

@@ -161,6 +161,47 @@ void draw_search_lister_panel();
 
 static Colour to_colour(Terminal_Colour c) { return Colour{c.r, c.g, c.b, c.a}; }
 
+static Colour with_alpha(Colour c, f32 a) { return Colour{c.x, c.y, c.z, c.w * a}; }
+
+// The history's scroll bar: the thumb drags, a press on the track pages
+// towards it. What it changes shows from the next frame, which it asks for.
+static f32 draw_terminal_scroll_bar(Terminal *terminal, Vector2 top_left, Vector2 size) {
+    Terminal_View *view = &terminal->view;
+    Terminal_Scroll_Bar bar = terminal_scroll_bar(view, size.y);
+    if (bar.thumb_height <= 0) {
+        view->dragging_bar = 0;
+        return 0;
+    }
+    f32 width = fmaxf(6.0f, roundf((f32)ui_font_pool.size * 0.5f));
+    Vector2 track = {top_left.x + size.x - width, top_left.y};
+    Vector2 thumb = {track.x, track.y + bar.thumb_y};
+    bool focused = ui_layer_is_focused();
+    bool over = focused && ui_mouse_is_inside(thumb, Vector2{width, bar.thumb_height});
+    u64 first = bar.most - (view->scroll_up < bar.most ? view->scroll_up : bar.most);
+    if (view->dragging_bar) {
+        if (!(ui_flags & UI_LEFT_BUTTON_HELD)) view->dragging_bar = 0;
+        else {
+            f64 moved = bar.travel > 0 ? (f64)(ui_mouse_position.y - view->drag_mouse_y) / bar.travel * (f64)bar.most : 0;
+            f64 to = (f64)view->drag_first + moved;
+            terminal_view_show_from(terminal, to <= 0 ? 0 : (u64)llround(to));
+            ui_do_not_stop_after_current_frame();
+        }
+    } else if (over && ui_consume_left_click()) {
+        view->dragging_bar = 1;
+        view->drag_first = first;
+        view->drag_mouse_y = ui_mouse_position.y;
+        ui_do_not_stop_after_current_frame();
+    } else if (focused && ui_mouse_is_inside(track, Vector2{width, size.y}) && ui_consume_left_click()) {
+        terminal_view_scroll(terminal, ui_mouse_position.y < thumb.y ? (s64)view->num_lines : -(s64)view->num_lines);
+        ui_flags |= UI_ANOTHER_FRAME;
+    }
+    Vector2 clip_br = {top_left.x + size.x, top_left.y + size.y};
+    draw_quad_scissored(track, Vector2{width, size.y}, with_alpha(ui_theme[2], 0.06f), top_left, clip_br);
+    Colour ink = with_alpha(ui_theme[2], over || view->dragging_bar ? 0.45f : 0.25f);
+    draw_quad_scissored(thumb, Vector2{width, bar.thumb_height}, ink, top_left, clip_br);
+    return width;
+}
+
 static void draw_terminal_tab(Vector2 top_left, Vector2 size, Tab *tab) {
     Terminal *terminal = tab_terminal(tab);
     if (!terminal) return;
@@ -182,7 +223,8 @@ static void draw_terminal_tab(Vector2 top_left, Vector2 size, Tab *tab) {
     const Terminal_View *view = terminal_view_layout(terminal, visible);
     const Terminal_Run *runs = view->runs;
     u32 n = view->num_runs;
-    Vector2 clip_br = {top_left.x + size.x, top_left.y + history_height};
+    f32 bar_width = draw_terminal_scroll_bar(terminal, top_left, Vector2{size.x, history_height});
+    Vector2 clip_br = {top_left.x + size.x - bar_width, top_left.y + history_height};
     f32 x = top_left.x + 6;
     u32 line = ~0u;
     for (u32 i = 0; i < n; i++) {

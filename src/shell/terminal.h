@@ -88,6 +88,9 @@ struct Terminal_View {
     u64 scroll_up;      // lines scrolled back from the bottom; 0 follows the output
     Allocation memory;  // the runs, then their text
     u64 frames_reused;  // frames that drew the previous layout again
+    u64 drag_first;     // first line shown when the scroll bar's drag began
+    f32 drag_mouse_y;
+    u8 dragging_bar;
 };
 
 struct Terminal {
@@ -195,3 +198,12 @@ const Terminal_View *terminal_view_layout(Terminal *terminal, u32 num_lines);
 void terminal_view_free(Terminal_View *view);
 // Scrolls back (positive) or towards the newest output (negative) by whole lines.
 void terminal_view_scroll(Terminal *terminal, s64 lines);
+// The scroll bar at the right of the history, `height` pixels high: where its
+// thumb is, in pixels from the top. None (thumb_height 0) while all fits.
+struct Terminal_Scroll_Bar {
+    f32 thumb_y, thumb_height, travel;
+    u64 most; // lines above the bottom page
+};
+Terminal_Scroll_Bar terminal_scroll_bar(const Terminal_View *view, f32 height);
+// Scrolled so that `first` is the first line shown (clamped to the history).
+void terminal_view_show_from(Terminal *terminal, u64 first);

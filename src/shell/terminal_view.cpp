@@ -3,6 +3,7 @@
 // when the worker is busy with the result it needs.
 #include "shell/terminal.h"
 #include "core/strings.h"
+#include <math.h>
 
 // Takes the lock, giving up after `patience_us` (0: wait for as long as it takes).
 static bool terminal_lock_within(volatile u8 *lock, u64 patience_us) {
@@ -108,6 +109,24 @@ void terminal_view_scroll(Terminal *terminal, s64 lines) {
     Terminal_View *view = &terminal->view;
     s64 up = (s64)view->scroll_up + lines;
     view->scroll_up = up < 0 ? 0 : (u64)up; // the far end is clamped by the next layout
+}
+
+Terminal_Scroll_Bar terminal_scroll_bar(const Terminal_View *view, f32 height) {
+    Terminal_Scroll_Bar bar = {};
+    u64 total = view->total_lines;
+    if (total <= view->num_lines || height <= 0) return bar;
+    bar.most = total - view->num_lines;
+    bar.thumb_height = fmaxf((f32)((f64)height * view->num_lines / (f64)total), fminf(10.0f, height));
+    bar.travel = height - bar.thumb_height;
+    u64 up = view->scroll_up < bar.most ? view->scroll_up : bar.most;
+    bar.thumb_y = (f32)((f64)(bar.most - up) / (f64)bar.most * bar.travel);
+    return bar;
+}
+
+void terminal_view_show_from(Terminal *terminal, u64 first) {
+    Terminal_View *view = &terminal->view;
+    u64 most = view->total_lines > view->num_lines ? view->total_lines - view->num_lines : 0;
+    view->scroll_up = first >= most ? 0 : most - first;
 }
 
 // The first line shown; keeps a scrolled-back view on the same text as the

@@ -360,3 +360,46 @@ TEST(File_View, CursorLineAfterJumpsAndEditsMatchesAFullCount) {
         ASSERT_EQ(file_view_state(file)->cursor_line, editor_get_line_at_offset(file, file->cursor)) << "step " << step;
     }
 }
+
+// A drag held past an edge keeps scrolling towards the mouse and the
+// selection follows the last row shown (not the text's end); back past the
+// top edge it scrolls up again. Released, nothing moves.
+TEST(File_View, DragPastAnEdgeScrollsAndSelects) {
+    ASSERT_TRUE(shell_test_start());
+    Temp_Dir tmp;
+    File *file = open_test_file(tmp.path, "drag.txt", numbered_lines(2000));
+    ASSERT_NE(file, nullptr);
+    shell_test_frame();
+    File_View_State *s = file_view_state(file);
+    f32 top = top_bar_height() + 2 * line_height();
+    push_mouse(MOUSE_LEFT_DOWN);
+    shell_test_frame(200, top);
+    u64 anchor = file->cursor;
+    ASSERT_EQ(anchor / 5, 2u); // on line 3
+    struct Step { f32 mouse_y; int frames; int direction; } steps[] = {
+        {(f32)renderer_info.height + 10, 10, +1},      // just below: slowly down
+        {(f32)renderer_info.height + 400, 10, +1},     // far below: faster
+        {top_bar_height() - 200, 10, -1},              // far above: back up
+    };
+    f64 last_step = 0;
+    for (const Step &step : steps) {
+        f64 before = s->scroll;
+        for (int i = 0; i < step.frames; i++) shell_test_frame(200, step.mouse_y);
+        f64 moved = (s->scroll - before) * step.direction;
+        EXPECT_GT(moved, 0) << step.mouse_y;
+        if (step.direction > 0) {
+            EXPECT_GT(moved, last_step) << "farther out scrolls faster";
+            last_step = moved;
+            // The cursor is on the last row shown, far from the text's end.
+            f64 line = (f64)(file->cursor / 5 + 1);
+            EXPECT_NEAR(line, s->scroll + (renderer_info.height - top_bar_height()) / line_height(), 2.0);
+        }
+        EXPECT_EQ(file->selection_anchor, anchor);
+    }
+    push_mouse(MOUSE_LEFT_UP);
+    shell_test_frame(200, (f32)renderer_info.height + 400);
+    f64 released = s->scroll;
+    shell_test_frame(200, (f32)renderer_info.height + 400);
+    EXPECT_DOUBLE_EQ(s->scroll, released);
+    EXPECT_TRUE(file_has_flags(file, FILE_SELECTION_ACTIVE));
+}

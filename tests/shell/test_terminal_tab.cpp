@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <vector>
+#include <math.h>
+#include <string>
 #include "shell_test_util.h"
 #include "test_util.h"
 #include "shell/file_lister.h"
@@ -10,6 +12,7 @@
 #include "shell/globals.h"
 #include "shell/search.h"
 #include "shell/tabs.h"
+#include "shell/tab_strip.h"
 #include "shell/terminal.h"
 #include "render/fonts.h"
 #include "render/icons.h"
@@ -55,6 +58,57 @@ TEST(Terminal_Tab, ColouredOutputIsDrawnInItsColours) {
     EXPECT_EQ(std::string((char *)current_tab()->title.data, current_tab()->title.count).substr(0, 9), "printf | ");
     close_tab(current_tab()); // kills and frees the terminal
     EXPECT_FALSE(terminal->flags & TERMINAL_IN_USE);
+}
+
+// The history's scroll bar: a press on the track above the thumb pages
+// back, the thumb drags to either end, and a short history has no bar.
+TEST(Terminal_Tab, ScrollBarPagesAndDrags) {
+    ASSERT_TRUE(shell_test_start());
+    text_hooks.make_a_new_terminal();
+    Terminal *terminal = (Terminal *)current_tab()->content;
+    Terminal_Result *r = add_a_terminal_result(terminal, S("lines"));
+    std::string text;
+    for (int i = 0; i < 500; i++) text += "line " + std::to_string(i) + "\n";
+    terminal_result_append_output(r, (const u8 *)text.data(), text.size());
+    shell_test_frame();
+    const Terminal_View *view = &terminal->view;
+    ASSERT_GT(view->total_lines, (u64)view->num_lines);
+    u64 most = view->total_lines - view->num_lines;
+    f32 right = (f32)renderer_info.width - 2, top = top_bar_height() + 3;
+    f32 bottom = (f32)renderer_info.height - (ceilf(code_font_pool.line_height) + 8) - 3;
+    struct Step { u8 mouse; f32 y; u64 scroll_up; } steps[] = {
+        {MOUSE_LEFT_DOWN, top, view->num_lines},  // the track above the thumb: a page back
+        {MOUSE_LEFT_UP, top, view->num_lines},
+        {MOUSE_LEFT_DOWN, top, 2 * (u64)view->num_lines},
+        {MOUSE_LEFT_UP, top, 2 * (u64)view->num_lines},
+    };
+    for (const Step &step : steps) {
+        push_mouse(step.mouse);
+        shell_test_frame(right, step.y);
+        EXPECT_EQ(view->scroll_up, step.scroll_up) << step.y;
+    }
+    // Back at the bottom the thumb is at the track's foot; dragged far up it
+    // shows the first line, far down the newest.
+    terminal_view_scroll(terminal, -(s64)most);
+    shell_test_frame();
+    ASSERT_EQ(view->scroll_up, 0u);
+    push_mouse(MOUSE_LEFT_DOWN);
+    shell_test_frame(right, bottom);
+    shell_test_frame(right, -2000);
+    EXPECT_EQ(view->scroll_up, most);
+    shell_test_frame(right, 5000);
+    EXPECT_EQ(view->scroll_up, 0u);
+    push_mouse(MOUSE_LEFT_UP);
+    shell_test_frame(right, 5000);
+    EXPECT_FALSE(view->dragging_bar);
+    // A history that fits has no bar: a press there scrolls nothing.
+    clear_terminal_history(terminal);
+    shell_test_frame();
+    push_mouse(MOUSE_LEFT_DOWN);
+    shell_test_frame(right, top);
+    EXPECT_EQ(view->scroll_up, 0u);
+    EXPECT_EQ(terminal_scroll_bar(view, 400).thumb_height, 0.0f);
+    close_tab(current_tab());
 }
 
 TEST(Search_Lister_Panel, MatchesAreListedWithTheMatchHighlighted) {
