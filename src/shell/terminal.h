@@ -37,22 +37,30 @@ enum Terminal_Chunk_Kind : u8 {
 
 // Terminal_Colour indices below 256 name entries of terminal_big_colour_table (whose
 // first 16 are the small table); from 256 on they name the result's own
-// palette of direct (38;2 / 48;2) colours. Keeps a chunk at 16 bytes, which
-// matters when a flood of short lines makes one chunk per two bytes.
+// palette of direct (38;2 / 48;2) colours.
 constexpr u16 TERMINAL_WHITE = 15;
 constexpr u16 TERMINAL_BLACK = 0;
 constexpr u16 TERMINAL_PALETTE_BASE = 256;
 
+// A flood of short lines makes a chunk for every two or three bytes, so a
+// chunk is kept at 12 bytes and the line break that ends a text run is part
+// of its chunk (break_length) rather than a chunk of its own. A break with
+// nothing before it on its line, or after a skipped sequence, is a
+// TERMINAL_CHUNK_LINE_BREAK chunk whose length is the break's bytes.
 struct Terminal_Chunk {
-    u32 start;      // offset into the output
-    u32 length;     // bytes; a CR LF line break is 2
+    u32 start;               // offset into the output
+    u32 length : 24;         // bytes of text (or of the break, for a break chunk)
+    u32 kind : 3;            // Terminal_Chunk_Kind
+    u32 default_colours : 1;
+    u32 break_length : 2;    // text chunks: the break that ends them (a CR LF is 2)
+    u32 pad : 2;
     u16 foreground;
     u16 background;
-    u8 kind;        // Terminal_Chunk_Kind
-    u8 default_colours;
-    u16 pad;
 };
-static_assert(sizeof(Terminal_Chunk) == 16);
+static_assert(sizeof(Terminal_Chunk) == 12);
+static_assert(MAX_TERMINAL_BUFFER_SIZE + TERMINAL_READ_SIZE < (1u << 24));
+// Just past the chunk's bytes, its break included.
+inline u64 terminal_chunk_end(const Terminal_Chunk *c) { return (u64)c->start + c->length + c->break_length; }
 
 struct Terminal_Result {
     s32 pty;                   // where input for the running program goes

@@ -88,13 +88,18 @@ bool terminal_build_dropped(Terminal_Result *result, u64 keep, Terminal_Dropped 
 
     const Terminal_Chunk *chunks = (const Terminal_Chunk *)result->chunks.data;
     u32 n = result->chunks.count, first = 0;
-    while (first < n && chunks[first].start + chunks[first].length <= drop) first++;
+    while (first < n && terminal_chunk_end(&chunks[first]) <= drop) first++;
     terminal_take_array(&out->chunks, spare ? &spare->chunks : nullptr, sizeof(Terminal_Chunk), result->chunks.capacity);
     Terminal_Chunk *to = (Terminal_Chunk *)dynamic_array_add_fast_multiple(&out->chunks, n - first);
     for (u32 k = first; k < n; k++) {
         Terminal_Chunk c = chunks[k];
         if (c.start < drop) { // a run straddling the cut keeps its tail
-            c.length -= (u32)(drop - c.start);
+            u64 text_end = (u64)c.start + (c.kind == TERMINAL_CHUNK_TEXT ? c.length : 0);
+            if (text_end > drop) c.length = (u32)(text_end - drop);
+            else if (c.kind == TERMINAL_CHUNK_TEXT) { // only part of its break is left
+                c.break_length = (u32)(terminal_chunk_end(&c) - drop);
+                c.length = 0;
+            } else c.length = (u32)(terminal_chunk_end(&c) - drop);
             c.start = (u32)drop;
         }
         c.start -= (u32)drop;
@@ -194,27 +199,42 @@ void terminal_result_append_output(Terminal_Result *result, const u8 *bytes, u64
     }
 }
 
+static Terminal_Chunk terminal_chunk(Terminal_Result *result, u64 start, u32 length, u8 kind) {
+    Terminal_Chunk c = {};
+    c.start = (u32)start;
+    c.length = length;
+    c.kind = kind;
+    c.default_colours = result->default_colours;
+    c.foreground = result->foreground;
+    c.background = result->background;
+    return c;
+}
+
+static Terminal_Chunk *terminal_last_chunk(Terminal_Result *result) {
+    return result->chunks.count ? dynamic_array_at<Terminal_Chunk>(&result->chunks, result->chunks.count - 1) : nullptr;
+}
+
+// A break right after a text run ends that run's chunk; any other is a chunk.
 static void terminal_add_line_break(Terminal_Result *result, u64 start, u32 length) {
-    Terminal_Chunk *c = (Terminal_Chunk *)dynamic_array_add(&result->chunks);
-    *c = Terminal_Chunk{(u32)start, length, result->foreground, result->background, TERMINAL_CHUNK_LINE_BREAK,
-                        result->default_colours, 0};
+    Terminal_Chunk *last = terminal_last_chunk(result);
+    if (length && last && last->kind == TERMINAL_CHUNK_TEXT && !last->break_length && last->length &&
+        (u64)last->start + last->length == start)
+        last->break_length = length;
+    else
+        *(Terminal_Chunk *)dynamic_array_add(&result->chunks) = terminal_chunk(result, start, length, TERMINAL_CHUNK_LINE_BREAK);
     *(u32 *)dynamic_array_add(&result->line_chunks) = result->chunks.count;
     result->line_count++;
 }
 
 static void terminal_add_text(Terminal_Result *result, u64 position) {
-    if (result->chunks.count) {
-        Terminal_Chunk *last = dynamic_array_at<Terminal_Chunk>(&result->chunks, result->chunks.count - 1);
-        if (last->kind == TERMINAL_CHUNK_TEXT && last->start + last->length == position &&
-            last->foreground == result->foreground && last->background == result->background &&
-            last->default_colours == result->default_colours) {
-            last->length++;
-            return;
-        }
+    Terminal_Chunk *last = terminal_last_chunk(result);
+    if (last && last->kind == TERMINAL_CHUNK_TEXT && !last->break_length && last->start + last->length == position &&
+        last->foreground == result->foreground && last->background == result->background &&
+        last->default_colours == result->default_colours) {
+        last->length++;
+        return;
     }
-    Terminal_Chunk *c = (Terminal_Chunk *)dynamic_array_add(&result->chunks);
-    *c = Terminal_Chunk{(u32)position, 1, result->foreground, result->background, TERMINAL_CHUNK_TEXT,
-                        result->default_colours, 0};
+    *(Terminal_Chunk *)dynamic_array_add(&result->chunks) = terminal_chunk(result, position, 1, TERMINAL_CHUNK_TEXT);
 }
 
 void tokenise_terminal_result(Terminal_Result *result) {
@@ -227,13 +247,13 @@ void tokenise_terminal_result(Terminal_Result *result) {
             p++;
         } else if (b == '\n') {
             // The LF of a CR LF split across two reads joins its CR.
-            Terminal_Chunk *last = result->chunks.count
-                                       ? dynamic_array_at<Terminal_Chunk>(&result->chunks, result->chunks.count - 1)
-                                       : nullptr;
-            if (last && last->kind == TERMINAL_CHUNK_LINE_BREAK && last->length == 1 && last->start + 1 == (u64)p &&
-                bytes[p - 1] == '\r')
-                last->length = 2;
-            else
+            Terminal_Chunk *last = terminal_last_chunk(result);
+            bool text = last && last->kind == TERMINAL_CHUNK_TEXT;
+            u32 break_length = !last ? 0 : text ? last->break_length : last->length;
+            if (break_length == 1 && terminal_chunk_end(last) == (u64)p && bytes[p - 1] == '\r') {
+                if (text) last->break_length = 2;
+                else last->length = 2;
+            } else
                 terminal_add_line_break(result, p, 1);
             p++;
         } else if (b == '\r') {

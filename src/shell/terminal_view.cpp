@@ -51,7 +51,7 @@ static s64 terminal_layout(Terminal *terminal, u64 first_line, u32 num_lines, Te
                 u64 room = TERMINAL_VIEW_LINE_BYTES;
                 for (u32 c = c0; c < c1 && runs < capacity && room; c++) {
                     const Terminal_Chunk *chunk = &chunks[c];
-                    if (chunk->kind != TERMINAL_CHUNK_TEXT) continue;
+                    if (chunk->kind != TERMINAL_CHUNK_TEXT || !chunk->length) continue;
                     u64 length = chunk->length < room ? chunk->length : room;
                     room -= length;
                     out[runs++] = Terminal_Run{tcopy_string(String{(u8 *)bytes + chunk->start, (s64)length}),
