@@ -6,6 +6,7 @@
 #include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <sys/wait.h>
 #include "shell/file_lister.h"
 #include "test_util.h"
 #include "text/editing.h"
@@ -170,6 +171,36 @@ TEST_F(File_Lister_Test, DeletingRemovesOnlyTheChosenEntry) {
     EXPECT_FALSE(exists(dir.file("sibling.txt")));
     file_lister_wait();
     EXPECT_EQ(names(), (Names{"outside"}));
+}
+
+// A tree with a directory whose entries may not be removed deletes nothing
+// and says which directory stopped it. Root may change any directory, so
+// then the choice is made in a child that gave its rights up.
+TEST_F(File_Lister_Test, ATreeWithAProtectedDirectoryIsLeftWholeWithAMessage) {
+    run_command("mkdir -p '" + dir.path + "/tree/open' '" + dir.path + "/tree/shut'");
+    write_whole_file(dir.file("tree/top.txt"), "x");
+    write_whole_file(dir.file("tree/open/a.txt"), "x");
+    write_whole_file(dir.file("tree/shut/b.txt"), "x");
+    run_command("chmod -R a+rwX '" + dir.path + "' && chmod a-w '" + dir.path + "/tree/shut'");
+    open(FILE_LISTER_DELETE);
+    ASSERT_TRUE(select("tree"));
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        bool deleted = file_lister_select_item();
+        std::string message = str(editor_last_error());
+        bool names_it = message.find("no permission") != std::string::npos &&
+                        message.find("/tree/shut") != std::string::npos;
+        _exit(deleted ? 1 : names_it ? 0 : 2);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: deleted, 2: no message naming the directory, 3: could not drop root";
+    for (const char *kept : {"tree/top.txt", "tree/open/a.txt", "tree/shut/b.txt"})
+        EXPECT_TRUE(exists(dir.file(kept))) << kept;
+    run_command("chmod u+w '" + dir.path + "/tree/shut'");
 }
 
 TEST_F(File_Lister_Test, OpeningAFileMakesItTheCurrentFile) {

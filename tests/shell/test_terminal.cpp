@@ -310,6 +310,31 @@ TEST_F(Terminal_Test, KillEndsSleepsYesAndCommandsThatIgnoreSigterm) {
     EXPECT_NE(run_command("pgrep -x yes -P " + std::to_string(getpid())), 0);
 }
 
+// Shut-down ends the process groups of every terminal, not only the
+// current one; a terminal with nothing running is left alone.
+TEST_F(Terminal_Test, ShutDownKillsEveryTerminalsCommand) {
+    Filepath here;
+    set_filepath_from(&here, S(dir.path.c_str()));
+    Terminal *idle = add_a_terminal(&here);
+    Terminal *second = add_a_terminal(&here);
+    Terminal_Result *first_run = run("sleep 30");
+    ASSERT_TRUE(terminal_execute(second, "sh", S("sh -ci 'sleep 30'")));
+    Terminal_Result *second_run = second->current_result;
+    s32 groups[] = {terminal->process_group, second->process_group};
+    kill_all_terminal_processes();
+    EXPECT_TRUE(wait_until_done(first_run));
+    EXPECT_TRUE(wait_until_done(second_run));
+    for (s32 group : groups) {
+        u64 end = now_us() + 3000000;
+        while (!(kill(-group, 0) == -1 && errno == ESRCH) && now_us() < end) usleep(1000);
+        EXPECT_TRUE(kill(-group, 0) == -1 && errno == ESRCH) << "group " << group << " survived";
+    }
+    EXPECT_EQ(idle->child_pid, -1);
+    EXPECT_TRUE(idle->flags & TERMINAL_IN_USE);
+    close_terminal(second);
+    close_terminal(idle);
+}
+
 TEST_F(Terminal_Test, FloodKeepsOneMebibyteAndClosingKillsIt) {
     Terminal_Result *r = run("yes tarno-flood");
     u64 end = now_us() + 20000000;
