@@ -376,11 +376,12 @@ static f32 column_width(Font_Pool *pool) {
     return g && g->advance > 0 ? g->advance : (f32)pool->size * 0.5f;
 }
 
-// Lines (or columns) a drag scrolls in one frame when the mouse is `outside`
-// pixels past an edge, `unit` pixels a line (or column).
-static f64 drag_scroll_step(f32 outside, f32 unit) {
+// Lines (or columns) a drag scrolls in `seconds` when the mouse is
+// `outside` pixels past an edge, `unit` pixels a line (or column). Timed,
+// so frames without vsync do not scroll faster.
+static f64 drag_scroll_step(f32 outside, f32 unit, f64 seconds) {
     if (outside <= 0 || unit <= 0) return 0;
-    return fmin(0.25 * (1.0 + (f64)(outside / unit)), DRAG_SCROLL_MAX_PER_FRAME);
+    return seconds * fmin(DRAG_SCROLL_PER_SECOND * (1.0 + (f64)(outside / unit)), DRAG_SCROLL_MAX_PER_SECOND);
 }
 
 void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
@@ -445,20 +446,29 @@ void draw_file(Vector2 position, Vector2 size, File *file, Font_Pool *pool) {
         }
         // A drag that leaves the text scrolls towards the mouse, faster the
         // farther out it is, so a selection can grow past what is shown.
+        bool drag_scrolled = false;
         if (focused && file_has_flags(file, FILE_MOUSE_HELD) && (ui_flags & UI_LEFT_BUTTON_HELD)) {
+            // The first frame out counts as one frame of a 60 Hz screen; a
+            // stalled frame counts no more than 50 ms.
+            u64 now = editor_now();
+            u64 since = s->drag_scroll_time && now > s->drag_scroll_time ? now - s->drag_scroll_time : 16667;
+            f64 seconds = (f64)(since < 50000 ? since : 50000) / 1e6;
             f32 above = position.y - ui_mouse_position.y, below = ui_mouse_position.y - (position.y + size.y);
-            f64 down = drag_scroll_step(below, lh) - drag_scroll_step(above, lh);
+            f64 down = drag_scroll_step(below, lh, seconds) - drag_scroll_step(above, lh, seconds);
             f32 left = text_tl.x - ui_mouse_position.x, right = ui_mouse_position.x - (text_tl.x + text_size.x);
             f32 cw = column_width(pool);
-            f64 sideways = s->reached_right ? drag_scroll_step(right, cw) : 0;
-            sideways -= drag_scroll_step(left, cw);
+            f64 sideways = s->reached_right ? drag_scroll_step(right, cw, seconds) : 0;
+            sideways -= drag_scroll_step(left, cw, seconds);
             if (down != 0 || sideways != 0) {
                 s->scroll += down;
                 s->scroll_x = fmax(0, s->scroll_x + sideways * (f64)cw);
+                s->drag_scroll_time = now;
+                drag_scrolled = true;
                 ui_do_not_stop_after_current_frame();
                 editor_stamp_activity();
             }
         }
+        if (!drag_scrolled) s->drag_scroll_time = 0;
         if (moved && !centre) {
             f64 cursor_row = (f64)cursor_line(file, s) - 1;
             f64 full_rows = floor(rows);

@@ -48,14 +48,17 @@ struct File_View_State {
     u64 anchor_pending_count; // between the text hooks: bytes being replaced
     u8 anchor_shift;          // between the text hooks: the edit lies on an earlier line
     u8 reached_right;         // a row ran past the right edge in the last frame
+    u64 drag_scroll_time;     // when a drag past an edge last scrolled (0: it does not)
 };
 File_View_State *file_view_state(File *file);
 
 // Lines to scroll per wheel notch; sideways (Shift + wheel), characters.
 constexpr f64 WHEEL_LINES_PER_NOTCH = 3;
 constexpr f64 WHEEL_COLUMNS_PER_NOTCH = 6;
-// A drag past the view's edge scrolls at most this many lines (columns) a frame.
-constexpr f64 DRAG_SCROLL_MAX_PER_FRAME = 8;
+// A drag past the view's edge scrolls this many lines (columns) a second
+// for each line (column) the mouse is out, from one line at the edge.
+constexpr f64 DRAG_SCROLL_PER_SECOND = 15;
+constexpr f64 DRAG_SCROLL_MAX_PER_SECOND = 480;
 
 // Keeps the views' line counts in step with edits (installed by the shell).
 void install_view_text_hooks();
