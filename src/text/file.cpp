@@ -1,6 +1,7 @@
 // File records: storage in never-moving chunks, load, reload, save, close
 // and the blacklist.
 #include "text/file.h"
+#include "text/file_read.h"
 #include "text/text_state.h"
 #include "text/tokeniser.h"
 #include "text/undo.h"
@@ -149,7 +150,7 @@ static bool read_whole_file_into(const char *path, Dynamic_Array *out, s64 *out_
     // One byte more than the status says, so a file that grew is noticed too.
     dynamic_array_reserve(out, (u32)(size + 1 < 16 ? 16 : size + 1));
     advise_huge_pages(out->data, out->capacity);
-    ssize_t got = read(fd, out->data, size + 1);
+    s64 got = file_read_whole(fd, (u8 *)out->data, size);
     close(fd);
     if (got < 0 || (u64)got != size) {
         if (got < 0) report_file_error("Could not read", path);

@@ -3,6 +3,7 @@
 #include "text_test_util.h"
 #include "text/undo.h"
 #include "text/editing.h"
+#include "text/file_read.h"
 #include <sys/stat.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -128,6 +129,44 @@ TEST_F(Files, FileThatShrinksBetweenStatusAndReadIsNotLoaded) {
     EXPECT_FALSE(loaded);
     EXPECT_EQ(text_of(f), "old");
     EXPECT_NE(to_std(editor_last_error()).find("changed size"), std::string::npos);
+}
+
+// The whole-file read, one reader or several (from 64 MiB on): every byte in
+// its place, however the size falls against the parts; a file that grew or
+// shrank since its status says so.
+TEST_F(Files, WholeFileReadsInPartsKeepEveryByte) {
+    struct Case {
+        const char *name;
+        u64 size;       // bytes on disk
+        u64 told;       // size the reader is given
+        s64 expected;
+    } cases[] = {
+        {"empty", 0, 0, 0},
+        {"small", 1000, 1000, 1000},
+        {"parts, odd tail", FILE_READ_PARALLEL_FROM + 4097, FILE_READ_PARALLEL_FROM + 4097, (s64)FILE_READ_PARALLEL_FROM + 4097},
+        {"grew", 5000, 4000, 4001},
+        {"grew, in parts", FILE_READ_PARALLEL_FROM + 10, FILE_READ_PARALLEL_FROM, (s64)FILE_READ_PARALLEL_FROM + 1},
+        {"shrank", 3000, 3500, 3000},
+        {"shrank, in parts", FILE_READ_PARALLEL_FROM, FILE_READ_PARALLEL_FROM + (4ull << 20), (s64)FILE_READ_PARALLEL_FROM},
+    };
+    for (const Case &c : cases) {
+        std::string bytes(c.size, '\0');
+        for (u64 i = 0; i < c.size; i += 4093) bytes[i] = (char)(i / 4093 * 7 + 1); // no two parts alike
+        std::string path = dir.file("whole.bin");
+        ASSERT_TRUE(write_whole_file(path, bytes)) << c.name;
+        int fd = ::open(path.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        std::string into(c.told + 1, 'x');
+        s64 got = file_read_whole(fd, (u8 *)into.data(), c.told);
+        close(fd);
+        EXPECT_EQ(got, c.expected) << c.name;
+        u64 compared = c.size < c.told ? c.size : c.told;
+        EXPECT_TRUE(memcmp(into.data(), bytes.data(), compared) == 0) << c.name;
+    }
+    int fd = ::open(dir.path.c_str(), O_RDONLY); // a directory: the read fails
+    u8 b[8];
+    EXPECT_EQ(file_read_whole(fd, b, 8), -1);
+    close(fd);
 }
 
 TEST_F(Files, LoadDropsHistoryOfTheOldText) {
