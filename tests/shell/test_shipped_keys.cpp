@@ -9,6 +9,7 @@
 #include "shell/globals.h"
 #include "shell/lister_hooks.h"
 #include "shell/tabs.h"
+#include "shell/terminal.h"
 #include "core/assets.h"
 #include "core/log.h"
 #include "compiler/front/compiler.h"
@@ -18,6 +19,7 @@
 #include "text/text_state.h"
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 constexpr u8 C = MODIFIER_CONTROL, A = MODIFIER_ALT, S_ = MODIFIER_SHIFT;
 enum : u32 {
@@ -161,3 +163,31 @@ TEST_F(Shipped_Keys, TabsListersAndSettings) {
     press({key('-', C), key('-', C)});
     EXPECT_LT(global_font_size_setting, size) << "Ctrl+-";
 }
+
+// In a terminal tab Enter runs the typed line and Up / Down walk the history.
+TEST_F(Shipped_Keys, TerminalRunsTheLineAndWalksItsHistory) {
+    press({key('T', C)});
+    Tab *tab = current_tab();
+    ASSERT_TRUE(tab && tab->kind == TAB_TERMINAL);
+    Terminal *terminal = (Terminal *)tab->content;
+    for (const char *command : {"echo one", "echo two"}) {
+        std::vector<Key> keys;
+        for (const char *c = command; *c; c++) keys.push_back(typed((u8)*c));
+        keys.push_back(key(ENTER));
+        press(keys);
+        Terminal_Result *r = terminal->current_result;
+        ASSERT_NE(r, nullptr) << command;
+        for (int i = 0; i < 5000 && (__atomic_load_n(&r->flags, __ATOMIC_SEQ_CST) & RESULT_RUNNING); i++) usleep(2000);
+        EXPECT_EQ(std::string((const char *)r->command.data, r->command.count), command);
+    }
+    EXPECT_EQ(text_of(tab->input_line), "");
+    struct Step { u32 code; const char *line; } steps[] = {
+        {UP, "echo two"}, {UP, "echo one"}, {UP, "echo one"}, {DOWN, "echo two"}, {DOWN, ""},
+    };
+    for (const Step &step : steps) {
+        press({key(step.code)});
+        EXPECT_EQ(text_of(tab->input_line), step.line);
+    }
+    close_tab(tab);
+}
+
