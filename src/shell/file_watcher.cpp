@@ -37,15 +37,34 @@ static void refresh_watched_file(Watched_Source_File *w) {
 }
 
 void custom_layer_watch_set_files(const String *paths, u32 count) {
+    Tmp_Scope scope;
     spin_lock(&custom_layer_watch.events_lock);
-    if (custom_layer_watch.files.element_size == 0) dynamic_array_init(&custom_layer_watch.files, sizeof(Watched_Source_File));
-    custom_layer_watch.files.count = 0;
+    Dynamic_Array *files = &custom_layer_watch.files;
+    if (files->element_size == 0) dynamic_array_init(files, sizeof(Watched_Source_File));
+    // A file already watched keeps the status it had before the compile
+    // read it: one saved while the compiler ran is then still seen as
+    // changed. Stating it now would take that save for the compiled one.
+    u32 num_old = files->count;
+    Watched_Source_File *old = nullptr;
+    if (num_old) {
+        old = (Watched_Source_File *)tmp_allocate_aligned(sizeof(Watched_Source_File) * num_old, 8);
+        memcpy((void *)old, files->data, sizeof(Watched_Source_File) * num_old);
+    }
+    files->count = 0;
     for (u32 i = 0; i < count; i++) {
         if (paths[i].count <= 0 || paths[i].count >= (s64)WATCHED_PATH_BYTES) continue;
-        Watched_Source_File *w = (Watched_Source_File *)dynamic_array_add(&custom_layer_watch.files);
+        Watched_Source_File *w = (Watched_Source_File *)dynamic_array_add(files);
         memcpy(w->path, paths[i].data, (size_t)paths[i].count);
         w->path[paths[i].count] = 0;
-        refresh_watched_file(w);
+        const Watched_Source_File *before = nullptr;
+        for (u32 k = 0; k < num_old && !before; k++)
+            if (strcmp(old[k].path, w->path) == 0) before = &old[k];
+        if (before) {
+            w->size = before->size;
+            w->modification_time = before->modification_time;
+        } else {
+            refresh_watched_file(w);
+        }
     }
     __atomic_store_n(&custom_layer_watch.recompile_requested, 0, __ATOMIC_SEQ_CST);
     spin_unlock(&custom_layer_watch.events_lock);

@@ -25,8 +25,10 @@ struct Custom_Layer_Watch {
 extern Custom_Layer_Watch custom_layer_watch;
 
 // Main thread, after each compilation (failed ones too, so fixing the error
-// recompiles): the files the custom layer was compiled from, at their
-// current status. Paths longer than WATCHED_PATH_BYTES - 1 are skipped.
+// recompiles): the files the custom layer was compiled from. One watched
+// before keeps the status it had when the compile was asked for, so a save
+// made while the compiler ran still counts; a new one is stated now. Paths
+// longer than WATCHED_PATH_BYTES - 1 are skipped.
 void custom_layer_watch_set_files(const String *paths, u32 count);
 // Frame driver: true once per change; the stored status is refreshed so the
 // same change is not reported again.

@@ -147,9 +147,11 @@ TEST_F(Watcher_Test, CustomLayerSourcesRequestOneRecompilePerChange) {
     for (int i = 0; i < 3; i++) file_watcher_check_once();
     EXPECT_FALSE(custom_layer_take_recompile_request());
 
-    // Saving again with identical size and time is no change.
-    ASSERT_EQ(run_command("T=$(stat -c %y " + q(lib_path) + "); printf 'x :: 2;\\n' > " + q(lib_path) +
-                          " && touch -d \"$T\" " + q(lib_path)), 0);
+    // Saving again with identical size and time is no change. Renamed into
+    // place with its time already set, so the watcher's thread never sees
+    // the file in between.
+    ASSERT_EQ(run_command("printf 'x :: 2;\\n' > " + q(lib_path + ".new") + " && touch -r " + q(lib_path) + " " +
+                          q(lib_path + ".new") + " && mv " + q(lib_path + ".new") + " " + q(lib_path)), 0);
     for (int i = 0; i < 3; i++) file_watcher_check_once();
     EXPECT_FALSE(custom_layer_take_recompile_request());
 
@@ -163,3 +165,24 @@ TEST_F(Watcher_Test, CustomLayerSourcesRequestOneRecompilePerChange) {
     EXPECT_TRUE(wait_until([] { return custom_layer_watch.recompile_requested != 0; }));
     EXPECT_TRUE(custom_layer_take_recompile_request());
 }
+
+// A source saved while the compiler runs (after it read the file, before the
+// compile ends and the watch list is set again) still asks for a compile.
+TEST_F(Watcher_Test, ASourceSavedDuringTheCompileIsNotTakenForTheCompiledOne) {
+    std::string main_path = dir.file("custom.8"), keys_path = dir.file("keys.8");
+    ASSERT_TRUE(write_whole_file(main_path, "#load \"keys.8\";\n"));
+    ASSERT_TRUE(write_whole_file(keys_path, "k :: 1;\n"));
+    String paths[] = {S(main_path.c_str()), S(keys_path.c_str())};
+    custom_layer_watch_set_files(paths, 2);
+    ASSERT_EQ(run_command("printf 'k :: 22;\\n' > " + q(keys_path)), 0); // the save that starts a compile
+    EXPECT_TRUE(wait_until([] { return custom_layer_watch.recompile_requested != 0; }));
+    ASSERT_TRUE(custom_layer_take_recompile_request());
+    // The compiler has read both; now custom.8 is saved, then the compile ends.
+    ASSERT_EQ(run_command("printf '#load \"keys.8\"; // broken\\n' > " + q(main_path)), 0);
+    custom_layer_watch_set_files(paths, 2);
+    EXPECT_TRUE(wait_until([] { return custom_layer_watch.recompile_requested != 0; })) << "the save was missed";
+    EXPECT_TRUE(custom_layer_take_recompile_request());
+    for (int i = 0; i < 3; i++) file_watcher_check_once();
+    EXPECT_FALSE(custom_layer_take_recompile_request()) << "one change, one request";
+}
+
