@@ -5,7 +5,10 @@
 
 struct File;
 
-// 1 + the number of line breaks.
+// 1 + the number of line breaks. From LINES_PARALLEL_FROM bytes on, counted
+// by up to LINES_MAX_COUNTERS threads.
+constexpr u64 LINES_PARALLEL_FROM = 64ull << 20;
+constexpr u32 LINES_MAX_COUNTERS = 4;
 u64 count_lines_in(const u8 *text, u64 length);
 // Offset of the first byte of 1-based `line`; the length for a line past the
 // last one; 0 for line 0 or 1.

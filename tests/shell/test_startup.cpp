@@ -114,11 +114,17 @@ TEST(Startup, MissingAssetsAndLogoAreNotFatal) {
     ASSERT_EQ(run_command("rm -f '" + editor.directory + "/LOGO' && printf 'PK\\003\\004garbage' > '" +
                           editor.directory + "/tarno.data'"), 0);
     ASSERT_TRUE(editor.start(session));
-    // Whatever the editor decides about broken assets, it must not crash.
-    bool ended = editor.wait_for_exit(3);
+    // Whatever the editor decides about broken assets, it must not crash:
+    // it either ends or shows its window, however long a loaded machine
+    // makes either take.
+    std::string id;
+    bool ended = false;
+    for (int i = 0; i < 150 && !ended && id.empty(); i++) {
+        ended = editor.wait_for_exit(0.1);
+        if (!ended) id = wait_for_window(session, "^Tarno", 0.1);
+    }
+    ASSERT_TRUE(ended || !id.empty()) << "neither a window nor an exit";
     if (!ended) {
-        std::string id = wait_for_window(session, "^Tarno", 20);
-        ASSERT_FALSE(id.empty());
         ASSERT_TRUE(close_window_and_wait(session, id, &editor, 10));
     }
     EXPECT_LT(editor.exit_status, 128) << "the editor died from a signal";

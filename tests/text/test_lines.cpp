@@ -127,3 +127,24 @@ TEST(Lines, AgreeWithNaiveReference) {
     }
     lines_allow_avx2(true);
 }
+
+// A text big enough to be counted in parts, with a CR LF across every place
+// a part may end (for two, three or four parts) and lone CRs and LFs around.
+TEST(Lines, BigTextCountedInPartsMatchesTheReference) {
+    u64 length = LINES_PARALLEL_FROM + 12345;
+    std::string text(length, 'a');
+    std::mt19937 random(7);
+    for (int i = 0; i < 200000; i++) text[random() % length] = "\r\n\r\n x"[random() % 6];
+    for (u64 n = 2; n <= LINES_MAX_COUNTERS; n++)
+        for (u64 i = 1; i < n; i++) {
+            u64 b = i * (length / n);
+            text[b - 1] = '\r';
+            text[b] = '\n';
+        }
+    u64 expected = naive_line_starts(text).size();
+    EXPECT_EQ(count_lines_in(bytes_of(text), length), expected);
+    // The same text with the CRs at the part ends left alone: lone CRs.
+    for (u64 n = 2; n <= LINES_MAX_COUNTERS; n++)
+        for (u64 i = 1; i < n; i++) text[i * (length / n)] = 'b';
+    EXPECT_EQ(count_lines_in(bytes_of(text), length), naive_line_starts(text).size());
+}
