@@ -6,6 +6,9 @@
 #include "core/log.h"
 #include "test_util.h"
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -333,6 +336,43 @@ TEST(Execution, FaultsAreReportedAndRecovered) {
     EXPECT_TRUE(amd64_execute_guarded(good.entry(), nullptr, 1000000, &fault));
     EXPECT_EQ(recorded.size(), 3u);
     EXPECT_EQ(fault.kind, FAULT_NONE);
+}
+
+// The editor's own signals outside generated code go to the handlers that
+// were there before the guard, however many guarded runs come between, and
+// the guard still catches faults afterwards. Run in a child: it changes the
+// process's signal handlers, and a fault looping back into the guard hangs.
+static volatile sig_atomic_t editor_signals_seen[2];
+TEST(Execution, SignalsThatAreNotOursReachThePreviousHandlers) {
+    init_memory();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(10);
+        const int signals[2] = {SIGTRAP, SIGFPE};
+        for (int i = 0; i < 2; i++) {
+            struct sigaction a = {};
+            a.sa_handler = i == 0 ? [](int) { editor_signals_seen[0] = editor_signals_seen[0] + 1; } : [](int) { editor_signals_seen[1] = editor_signals_seen[1] + 1; };
+            sigaction(signals[i], &a, nullptr);
+        }
+        Program good, bad;
+        emit_logging_entry(&good, true);
+        amd64_int3(&bad.code);
+        amd64_ret(&bad.code);
+        if (!good.load() || !bad.load()) _exit(10);
+        Execution_Fault fault;
+        for (int i = 0; i < 2; i++) {
+            if (!amd64_execute_guarded(good.entry(), nullptr, 0, &fault)) _exit(11);
+            raise(signals[i]);
+            if (editor_signals_seen[i] != 1) _exit(12 + i);
+        }
+        if (amd64_execute_guarded(bad.entry(), nullptr, 0, &fault) || fault.kind != FAULT_DEBUG_BREAK) _exit(14);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // The entry call and the fault guard around it.
 #include "compiler/back/execution.h"
 #include "core/strings.h"
+#include <pthread.h>
 #include <setjmp.h>
+#include <string.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/mman.h>
@@ -74,8 +76,11 @@ struct Guard {
     timer_t timer;
 };
 static thread_local Guard guard;
+// What each signal did before the guard took it over. Never the guard
+// itself: a fault of the editor handed back to "previous" would then come
+// back to the guard for ever.
 static struct sigaction previous_actions[ARRAY_COUNT(GUARDED_SIGNALS)];
-static bool handlers_installed;
+static pthread_mutex_t taking_over = PTHREAD_MUTEX_INITIALIZER;
 
 static void arm_timer(u64 microseconds) {
     itimerspec limit = {};
@@ -84,10 +89,15 @@ static void arm_timer(u64 microseconds) {
     timer_settime(guard.timer, 0, &limit, nullptr);
 }
 
-static void restore_previous(int signal) {
-    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++)
-        if (GUARDED_SIGNALS[i] == signal) sigaction(signal, &previous_actions[i], nullptr);
-    handlers_installed = false; // the next guarded call puts ours back
+// Hands a signal that is not ours back to its previous disposition.
+static void restore_previous(int signal, const siginfo_t *info) {
+    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) {
+        if (GUARDED_SIGNALS[i] != signal) continue;
+        sigaction(signal, &previous_actions[i], nullptr);
+    }
+    // A fault reruns its instruction and meets the previous handler; a signal
+    // sent by kill or raise does not come again by itself.
+    if (info->si_code <= 0) raise(signal);
 }
 
 static u8 classify(int signal, const siginfo_t *info, const u8 *rip, u64 rsp) {
@@ -117,7 +127,7 @@ static void guard_handler(int signal, siginfo_t *info, void *context) {
         }
         // Not ours (the editor's own fault, or nothing is guarded): let the
         // previous disposition handle the fault when the instruction reruns.
-        restore_previous(signal);
+        restore_previous(signal, info);
         return;
     }
     guard.active = 0;
@@ -131,14 +141,20 @@ static void guard_handler(int signal, siginfo_t *info, void *context) {
 }
 
 static bool prepare_thread() {
-    if (!handlers_installed) {
-        struct sigaction action = {};
-        action.sa_sigaction = guard_handler;
-        action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-        sigemptyset(&action.sa_mask);
-        for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) sigaction(GUARDED_SIGNALS[i], &action, &previous_actions[i]);
-        handlers_installed = true;
+    // Taken over on every guarded call: a handler something else installed
+    // since (or the previous one, after a signal that was not ours) becomes
+    // the new "previous", and generated code stays guarded.
+    struct sigaction action = {};
+    action.sa_sigaction = guard_handler;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    pthread_mutex_lock(&taking_over);
+    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) {
+        struct sigaction old;
+        sigaction(GUARDED_SIGNALS[i], &action, &old);
+        if (!(old.sa_flags & SA_SIGINFO) || old.sa_sigaction != guard_handler) previous_actions[i] = old;
     }
+    pthread_mutex_unlock(&taking_over);
     if (!guard.has_alternate_stack) {
         // A stack overflow in generated code leaves no room on the thread's own stack.
         void *stack = mmap(nullptr, ALTERNATE_STACK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -167,18 +183,33 @@ bool amd64_execute_guarded(void *entry, File *file, u64 time_limit_us, Execution
         amd64_execute(entry, file);
         return true;
     }
-    guard.fault = fault;
-    if (sigsetjmp(guard.jump, 1) != 0) {
-        arm_timer(0);
-        custom_layer_execution_file = nullptr;
-        return false;
-    }
-    guard.active = 1;
-    if (time_limit_us) arm_timer(time_limit_us);
-    amd64_execute(entry, file);
+    // A guarded call may run inside another one (an editor routine the layer
+    // calls may load and run a layer): the outer guard comes back afterwards.
+    sigjmp_buf outer_jump;
+    memcpy(outer_jump, guard.jump, sizeof(sigjmp_buf));
+    Execution_Fault *outer_fault = guard.fault;
+    sig_atomic_t outer_active = guard.active;
+    itimerspec outer_limit = {};
+    if (outer_active) timer_gettime(guard.timer, &outer_limit);
     guard.active = 0;
-    if (time_limit_us) arm_timer(0);
-    return true;
+    guard.fault = fault;
+    bool completed = true;
+    if (sigsetjmp(guard.jump, 1) != 0) {
+        completed = false;
+        custom_layer_execution_file = nullptr;
+    } else {
+        guard.active = 1; // before the timer, so an early tick is not dropped as not ours
+        if (time_limit_us) arm_timer(time_limit_us);
+        amd64_execute(entry, file);
+        guard.active = 0;
+    }
+    arm_timer(0);
+    memcpy(guard.jump, outer_jump, sizeof(sigjmp_buf));
+    guard.fault = outer_fault;
+    if (outer_active && (outer_limit.it_value.tv_sec || outer_limit.it_value.tv_nsec))
+        timer_settime(guard.timer, 0, &outer_limit, nullptr);
+    guard.active = outer_active;
+    return completed;
 }
 
 String execution_fault_message(const Execution_Fault *f) {
