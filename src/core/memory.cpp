@@ -306,15 +306,10 @@ void dynamic_array_reserve(Dynamic_Array *array, u32 capacity) {
     if (capacity > array->capacity) dynamic_array_move_to(array, capacity);
 }
 
-void *dynamic_array_add_fast_multiple(Dynamic_Array *array, u32 n) {
-    if ((u64)array->count + n > array->capacity) {
-        u64 wanted = (u64)array->count + n;
-        u64 doubled = 2ull * array->capacity;
-        dynamic_array_move_to(array, (u32)(wanted > doubled ? wanted : doubled));
-    }
-    void *p = (u8 *)array->data + (u64)array->count * array->element_size;
-    array->count += n;
-    return p;
+void dynamic_array_grow_for(Dynamic_Array *array, u32 n) {
+    u64 wanted = (u64)array->count + n;
+    u64 doubled = 2ull * array->capacity;
+    dynamic_array_move_to(array, (u32)(wanted > doubled ? wanted : doubled));
 }
 
 void *dynamic_array_insert(Dynamic_Array *array, u32 index) {
