@@ -21,12 +21,28 @@ static void unpoison(void *, u64) {}
 
 alignas(64) GP_Allocator __gp_allocator;
 
-// Arenas 1.. each on their own cache line, so two threads never write the same line.
-struct alignas(64) GP_Arena {
-    GP_Allocator chains;
+// Each thread owns an arena and works on its pages with no lock or atomic
+// operation at all. Another thread that frees into an owned arena pushes the
+// slots on the arena's remote list, which the owner takes over on its next
+// allocation. An arena without an owner is borrowed for such a free and
+// released at once. The last arena is shared under its lock by the threads
+// that find every other arena owned.
+enum : u8 { ARENA_FREE = 0, ARENA_OWNED = 1, ARENA_BORROWED = 2 };
+constexpr u32 GP_SHARED_ARENA = GP_NUM_ARENAS - 1;
+
+struct Remote_Free {
+    Remote_Free *next;
+    Slot_Page *page;
+    u16 first_slot;
+    u16 num_slots;
 };
-static GP_Arena gp_arenas[GP_NUM_ARENAS]; // [0] unused: arena 0 is __gp_allocator
-static volatile s32 gp_arena_threads[GP_NUM_ARENAS];
+
+struct alignas(64) GP_Arena {
+    GP_Allocator chains;     // [0] unused: arena 0 is __gp_allocator
+    Remote_Free *volatile remote;
+    volatile u8 owner;
+};
+static GP_Arena gp_arenas[GP_NUM_ARENAS];
 
 // -1: not chosen yet. The thread that runs init_memory takes arena 0 there.
 static thread_local s32 gp_arena_of_this_thread = -1;
@@ -191,7 +207,7 @@ u8 *gp_init_first_pages(u8 *at) {
     }
     __gp_allocator.lock = 0;
     gp_arena_of_this_thread = 0;
-    gp_arena_threads[0] = 1;
+    gp_arenas[0].owner = ARENA_OWNED;
     return at;
 }
 
@@ -199,76 +215,14 @@ static_assert(STARTUP_GP_OFFSET + slot_page_size(GP_SMALL_SLOT, GP_SMALL_SLOTS) 
                   slot_page_size(GP_LARGE_SLOT, GP_LARGE_SLOTS) ==
               STARTUP_FIRST_FREE_OFFSET);
 
-// [SECTION] Arenas of threads
-
-
-// A thread that ends hands its place back, so the next thread goes to the
-// least crowded arena; its memory stays in the arena for whoever comes next.
-struct GP_Arena_Release {
-    ~GP_Arena_Release() {
-        if (gp_arena_of_this_thread > 0) __atomic_fetch_sub(&gp_arena_threads[gp_arena_of_this_thread], 1, __ATOMIC_RELAXED);
-    }
-};
-static thread_local GP_Arena_Release gp_arena_release;
-
-static u32 gp_choose_arena() {
-    u32 best = 1;
-    for (u32 i = 2; i < GP_NUM_ARENAS; i++) {
-        if (gp_arena_threads[i] < gp_arena_threads[best]) best = i;
-    }
-    __atomic_fetch_add(&gp_arena_threads[best], 1, __ATOMIC_RELAXED);
-    gp_arena_of_this_thread = (s32)best;
-    (void)&gp_arena_release; // arms the hand-back at thread exit
-    return best;
-}
-
-u32 gp_thread_arena() {
-    s32 a = gp_arena_of_this_thread;
-    return a >= 0 ? (u32)a : gp_choose_arena();
-}
-
-// The chains of arenas after the first begin with a page mapped on first use.
-static Slot_Page *gp_chain(GP_Allocator *arena, u32 index, u64 size) {
-    Slot_Page **head = size <= GP_SMALL_MAX ? &arena->small_pages : size <= GP_MEDIUM_MAX ? &arena->medium_pages : &arena->large_pages;
-    if (!*head) {
-        u64 slot = size <= GP_SMALL_MAX ? GP_SMALL_SLOT : size <= GP_MEDIUM_MAX ? GP_MEDIUM_SLOT : GP_LARGE_SLOT;
-        u64 count = size <= GP_SMALL_MAX ? GP_SMALL_SLOTS : size <= GP_MEDIUM_MAX ? GP_MEDIUM_SLOTS : GP_LARGE_SLOTS;
-        Slot_Page *page = (Slot_Page *)os_allocate_read_write(slot_page_size(slot, count));
-        init_page(page, slot, count, (u8)index, nullptr);
-        *head = page;
-    }
-    return *head;
-}
-
-void gp_allocate(Allocation *out, u64 size) {
-    memset(out, 0, sizeof *out);
-    if (size == 0) return;
-    if (size > GP_LARGE_MAX) {
-        out->memory = os_allocate_read_write(size);
-        out->size = out->memory ? size : 0;
-        return;
-    }
-    u32 index = gp_thread_arena();
-    GP_Allocator *arena = gp_arena(index);
-    gp_lock(&arena->lock);
-    gp_allocate_on_bucket(out, gp_chain(arena, index, size), size);
-    gp_unlock(&arena->lock);
-}
-
-void gp_free(Allocation *a) {
-    if (a->size == 0) return;
-    if (!a->page) {
-        os_free_read_write(a->memory, a->size);
-        memset(a, 0, sizeof *a);
-        return;
-    }
-    Slot_Page *page = a->page;
-    GP_Allocator *arena = gp_arena(page->arena);
-    gp_lock(&arena->lock);
-    mark_slots(page, a->first_slot, a->num_slots, false);
-    poison(a->memory, (u64)a->num_slots * page->slot_size);
-    page->used -= a->num_slots;
-    if (page->missing_run) forget_missing_run(page, a->first_slot, a->num_slots);
+// Clears the slots of one allocation; an extra page that empties is kept
+// for reuse while its chain has room for it, else unmapped. The caller has
+// the arena to itself (owner, borrower or shared lock).
+static void gp_release_slots(Slot_Page *page, u32 first_slot, u32 num_slots) {
+    mark_slots(page, first_slot, num_slots, false);
+    poison(page_slot(page, first_slot), (u64)num_slots * page->slot_size);
+    page->used -= (u16)num_slots;
+    if (page->missing_run) forget_missing_run(page, first_slot, num_slots);
     if (page->used == 0 && page->previous) {
         Slot_Page *head = page->previous;
         while (head->previous) head = head->previous;
@@ -282,6 +236,125 @@ void gp_free(Allocation *a) {
             os_free_read_write(page, bytes);
         }
     }
-    gp_unlock(&arena->lock);
+}
+
+static void gp_take_remote_frees(GP_Arena *arena) {
+    if (!__atomic_load_n(&arena->remote, __ATOMIC_RELAXED)) return;
+    Remote_Free *r = __atomic_exchange_n(&arena->remote, (Remote_Free *)nullptr, __ATOMIC_ACQUIRE);
+    while (r) {
+        Remote_Free *next = r->next;
+        gp_release_slots(r->page, r->first_slot, r->num_slots);
+        r = next;
+    }
+}
+
+// [SECTION] Arenas of threads
+
+// A thread that ends settles what others freed into its arena and hands the
+// arena back; its memory stays there for the next thread that takes it.
+struct GP_Arena_Release {
+    ~GP_Arena_Release() {
+        s32 index = gp_arena_of_this_thread;
+        gp_arena_of_this_thread = (s32)GP_SHARED_ARENA; // anything freed later goes the shared way
+        if (index <= 0 || index == (s32)GP_SHARED_ARENA) return;
+        gp_take_remote_frees(&gp_arenas[index]);
+        __atomic_store_n(&gp_arenas[index].owner, (u8)ARENA_FREE, __ATOMIC_RELEASE);
+    }
+};
+static thread_local GP_Arena_Release gp_arena_release;
+
+static u32 gp_choose_arena() {
+    u32 chosen = GP_SHARED_ARENA;
+    for (u32 i = 1; i < GP_SHARED_ARENA; i++) {
+        u8 expected = ARENA_FREE;
+        if (__atomic_compare_exchange_n(&gp_arenas[i].owner, &expected, (u8)ARENA_OWNED, false, __ATOMIC_ACQUIRE,
+                                        __ATOMIC_RELAXED)) {
+            chosen = i;
+            break;
+        }
+    }
+    gp_arena_of_this_thread = (s32)chosen;
+    (void)&gp_arena_release; // arms the hand-back at thread exit
+    return chosen;
+}
+
+u32 gp_thread_arena() {
+    s32 a = gp_arena_of_this_thread;
+    return a >= 0 ? (u32)a : gp_choose_arena();
+}
+
+// The chains of arenas after the first begin with a page mapped on first use.
+static Slot_Page *gp_chain(GP_Allocator *arena, u32 index, u64 size) {
+    Slot_Page **head = size <= GP_SMALL_MAX ? &arena->small_pages : size <= GP_MEDIUM_MAX ? &arena->medium_pages : &arena->large_pages;
+    if (__builtin_expect(!*head, 0)) {
+        u64 slot = size <= GP_SMALL_MAX ? GP_SMALL_SLOT : size <= GP_MEDIUM_MAX ? GP_MEDIUM_SLOT : GP_LARGE_SLOT;
+        u64 count = size <= GP_SMALL_MAX ? GP_SMALL_SLOTS : size <= GP_MEDIUM_MAX ? GP_MEDIUM_SLOTS : GP_LARGE_SLOTS;
+        Slot_Page *page = (Slot_Page *)os_allocate_read_write(slot_page_size(slot, count));
+        init_page(page, slot, count, (u8)index, nullptr);
+        *head = page;
+    }
+    return *head;
+}
+
+void gp_allocate(Allocation *out, u64 size) {
+    if (size == 0) {
+        memset(out, 0, sizeof *out);
+        return;
+    }
+    if (size > GP_LARGE_MAX) {
+        memset(out, 0, sizeof *out);
+        out->memory = os_allocate_read_write(size);
+        out->size = out->memory ? size : 0;
+        return;
+    }
+    u32 index = gp_thread_arena();
+    GP_Allocator *arena = gp_arena(index);
+    if (index == GP_SHARED_ARENA) {
+        gp_lock(&arena->lock);
+        gp_allocate_on_bucket(out, gp_chain(arena, index, size), size);
+        gp_unlock(&arena->lock);
+        return;
+    }
+    gp_take_remote_frees(&gp_arenas[index]);
+    gp_allocate_on_bucket(out, gp_chain(arena, index, size), size);
+}
+
+void gp_free(Allocation *a) {
+    if (a->size == 0) return;
+    if (!a->page) {
+        os_free_read_write(a->memory, a->size);
+        memset(a, 0, sizeof *a);
+        return;
+    }
+    Slot_Page *page = a->page;
+    u32 index = page->arena;
+    if ((s32)index == gp_arena_of_this_thread && index != GP_SHARED_ARENA) {
+        gp_release_slots(page, a->first_slot, a->num_slots);
+    } else if (index == GP_SHARED_ARENA) {
+        GP_Allocator *arena = gp_arena(index);
+        gp_lock(&arena->lock);
+        gp_release_slots(page, a->first_slot, a->num_slots);
+        gp_unlock(&arena->lock);
+    } else {
+        GP_Arena *arena = &gp_arenas[index];
+        u8 expected = ARENA_FREE;
+        if (__atomic_compare_exchange_n(&arena->owner, &expected, (u8)ARENA_BORROWED, false, __ATOMIC_ACQUIRE,
+                                        __ATOMIC_RELAXED)) {
+            gp_take_remote_frees(arena);
+            gp_release_slots(page, a->first_slot, a->num_slots);
+            __atomic_store_n(&arena->owner, (u8)ARENA_FREE, __ATOMIC_RELEASE);
+        } else {
+            // Owned (or borrowed) by another thread: the owner settles it. A
+            // slot is at least 128 bytes, room for the note.
+            unpoison(a->memory, sizeof(Remote_Free));
+            Remote_Free *r = (Remote_Free *)a->memory;
+            r->page = page;
+            r->first_slot = a->first_slot;
+            r->num_slots = a->num_slots;
+            Remote_Free *head = __atomic_load_n(&arena->remote, __ATOMIC_RELAXED);
+            do r->next = head;
+            while (!__atomic_compare_exchange_n(&arena->remote, &head, r, true, __ATOMIC_RELEASE, __ATOMIC_RELAXED));
+        }
+    }
     memset(a, 0, sizeof *a);
 }

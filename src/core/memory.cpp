@@ -88,7 +88,7 @@ s32 tmp_register_thread() {
         }
         if (slot == -2) continue;
         if (slot < 0) return -1;
-        __tmp_allocator.thread_ids[slot] = id;
+        __atomic_store_n(&__tmp_allocator.thread_ids[slot], id, __ATOMIC_RELAXED);
         if (!__tmp_allocator.slots[slot].memory) __tmp_allocator.slots[slot].memory = (u8 *)os_allocate_read_write(TMP_SLOT_MEMORY);
         __tmp_allocator.slots[slot].used = 0;
         tmp_cached_slot = slot;
@@ -100,10 +100,12 @@ s32 tmp_register_thread() {
 s32 tmp_get_slot() {
     s32 cached = tmp_cached_slot;
     u32 id = os_get_thread_id();
-    if (cached >= 0 && __tmp_allocator.thread_ids[cached] == id) return cached;
+    // Other threads register and leave while we scan: the words are read atomically.
+    if (cached >= 0 && __atomic_load_n(&__tmp_allocator.thread_ids[cached], __ATOMIC_RELAXED) == id) return cached;
     for (u32 i = 0; i < NUM_TMP_SLOTS; i++) {
         u32 w = i / 64, bit = i % 64;
-        if ((__tmp_allocator.occupancy[w] >> bit & 1) && __tmp_allocator.thread_ids[i] == id) {
+        if ((__atomic_load_n(&__tmp_allocator.occupancy[w], __ATOMIC_RELAXED) >> bit & 1) &&
+            __atomic_load_n(&__tmp_allocator.thread_ids[i], __ATOMIC_RELAXED) == id) {
             tmp_cached_slot = (s32)i;
             return (s32)i;
         }
@@ -115,7 +117,7 @@ void tmp_unregister_thread() {
     s32 slot = tmp_get_slot();
     if (slot < 0) return;
     // The memory stays mapped for the next thread that takes this slot.
-    __tmp_allocator.thread_ids[slot] = 0;
+    __atomic_store_n(&__tmp_allocator.thread_ids[slot], 0u, __ATOMIC_RELAXED);
     __tmp_allocator.slots[slot].used = 0;
     __atomic_fetch_and(&__tmp_allocator.occupancy[slot / 64], ~(1ull << (slot % 64)), __ATOMIC_ACQ_REL);
     tmp_cached_slot = -1;
@@ -306,15 +308,10 @@ void dynamic_array_reserve(Dynamic_Array *array, u32 capacity) {
     if (capacity > array->capacity) dynamic_array_move_to(array, capacity);
 }
 
-void *dynamic_array_add_fast_multiple(Dynamic_Array *array, u32 n) {
-    if ((u64)array->count + n > array->capacity) {
-        u64 wanted = (u64)array->count + n;
-        u64 doubled = 2ull * array->capacity;
-        dynamic_array_move_to(array, (u32)(wanted > doubled ? wanted : doubled));
-    }
-    void *p = (u8 *)array->data + (u64)array->count * array->element_size;
-    array->count += n;
-    return p;
+void dynamic_array_grow_for(Dynamic_Array *array, u32 n) {
+    u64 wanted = (u64)array->count + n;
+    u64 doubled = 2ull * array->capacity;
+    dynamic_array_move_to(array, (u32)(wanted > doubled ? wanted : doubled));
 }
 
 void *dynamic_array_insert(Dynamic_Array *array, u32 index) {

@@ -62,10 +62,11 @@ struct Slot_Page {
 };
 static_assert(sizeof(Slot_Page) == 32);
 
-// Three chain heads and a lock. __gp_allocator is arena 0 (the thread that
-// calls init_memory, with the first pages inside the start-up block); other
-// threads share GP_NUM_ARENAS - 1 more arenas, least used first, so threads
-// rarely wait on each other's lock.
+// Three chain heads and a lock. __gp_allocator is arena 0, owned by the
+// thread that calls init_memory (its first pages are inside the start-up
+// block). Every other thread owns one of the next arenas while it lives and
+// works on it without locking; the last arena is shared, under its lock, by
+// threads that find all others taken.
 struct GP_Allocator {
     Slot_Page *small_pages;
     Slot_Page *medium_pages;
@@ -73,7 +74,7 @@ struct GP_Allocator {
     volatile u8 lock;
 };
 extern GP_Allocator __gp_allocator;
-constexpr u32 GP_NUM_ARENAS = 8;
+constexpr u32 GP_NUM_ARENAS = 64;
 
 constexpr u64 GP_SMALL_MAX = 512;
 constexpr u64 GP_MEDIUM_MAX = 4096;
@@ -221,7 +222,15 @@ void dynamic_array_init(Dynamic_Array *array, u32 element_size, u32 initial_capa
 void dynamic_array_init_on(Dynamic_Array *array, u32 element_size, void *buffer, u32 capacity);
 void dynamic_array_free(Dynamic_Array *array);
 void dynamic_array_reserve(Dynamic_Array *array, u32 capacity);
-void *dynamic_array_add_fast_multiple(Dynamic_Array *array, u32 n);
+// Moves the array to a capacity of max(count + n, 2 x capacity).
+void dynamic_array_grow_for(Dynamic_Array *array, u32 n);
+// Inline: a push that fits is a compare and a bump, no call.
+inline void *dynamic_array_add_fast_multiple(Dynamic_Array *array, u32 n) {
+    if ((u64)array->count + n > array->capacity) dynamic_array_grow_for(array, n);
+    void *p = (u8 *)array->data + (u64)array->count * array->element_size;
+    array->count += n;
+    return p;
+}
 inline void *dynamic_array_add(Dynamic_Array *array) { return dynamic_array_add_fast_multiple(array, 1); }
 void *dynamic_array_insert(Dynamic_Array *array, u32 index);
 void dynamic_array_remove(Dynamic_Array *array, u32 index); // keeps order

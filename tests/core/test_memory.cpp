@@ -667,3 +667,52 @@ TEST(Memory_Sanitizer, ReadsPastAnAllocationOrAfterFreeAreReported) {
     gp_free(&a);
 }
 #endif
+
+// A free from another thread while the owner lives is settled by the owner on
+// its next allocation; threads beyond the owned arenas share the last one.
+TEST(GpAllocator, RemoteFreesAndTheSharedArena) {
+    Allocation made;
+    std::atomic<int> step{0};
+    u16 used_after_remote = 0, used_after_settle = 0;
+    std::thread owner([&] {
+        gp_allocate(&made, 200);
+        Slot_Page *page = made.page;
+        u16 used = page->used;
+        step = 1;
+        while (step.load() < 2) std::this_thread::yield();
+        used_after_remote = (u16)(used - page->used);
+        Allocation other;
+        gp_allocate(&other, 16);
+        used_after_settle = (u16)(used + 1 - page->used);
+        gp_free(&other);
+    });
+    while (step.load() < 1) std::this_thread::yield();
+    gp_free(&made); // the owner is alive: goes on its remote list
+    step = 2;
+    owner.join();
+    EXPECT_EQ(used_after_remote, 0) << "a remote free must not touch the owner's page";
+    EXPECT_EQ(used_after_settle, 2) << "the owner settles both slots on its next allocation";
+
+    const u32 n = GP_NUM_ARENAS + 2;
+    std::vector<u32> arenas(n);
+    std::vector<Allocation> kept(n);
+    std::atomic<u32> ready{0};
+    std::vector<std::thread> threads;
+    for (u32 t = 0; t < n; t++) {
+        threads.emplace_back([&, t] {
+            arenas[t] = gp_thread_arena();
+            gp_allocate(&kept[t], 64);
+            memset(kept[t].memory, (int)t, 64);
+            ready++;
+            while (ready.load() < n) std::this_thread::yield();
+        });
+    }
+    for (auto &t : threads) t.join();
+    u32 shared = 0;
+    for (u32 t = 0; t < n; t++) {
+        shared += arenas[t] == GP_NUM_ARENAS - 1;
+        EXPECT_EQ(((u8 *)kept[t].memory)[63], (u8)t);
+        gp_free(&kept[t]);
+    }
+    EXPECT_GE(shared, 3u) << "the threads past the owned arenas share the last";
+}
