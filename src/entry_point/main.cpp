@@ -18,7 +18,7 @@
 #include "shell/custom_layer_events.h"
 #include "text/text_state.h"
 #include "text/file.h"
-#include <curl/curl.h>
+#include "shell/curl_library.h"
 #include <stdio.h>
 #include <unistd.h>
 #include <stdlib.h>
@@ -108,8 +108,7 @@ int main() {
     // 2. Memory; the main thread takes temporary slot 0.
     init_memory();
 
-    // 3.
-    curl_global_init(CURL_GLOBAL_ALL);
+    // 3. libcurl is loaded and set up by the first download.
 
     // 4. Assets; this also finds the executable's directory.
     init_assets();
@@ -192,7 +191,7 @@ int main() {
     if (shutdown_terminals_hook) shutdown_terminals_hook();
     platform_destroy_window();
     write_log_file();
-    curl_global_cleanup();
+    curl_library_shutdown();
     platform_terminate();
     spin_unlock(&tabs_read_lock);
     tmp_unregister_thread();

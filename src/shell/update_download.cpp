@@ -1,12 +1,12 @@
 // Downloads over libcurl's easy interface, and the update tab's downloader.
 #include "shell/update.h"
+#include "shell/curl_library.h"
 #include "shell/globals.h"
 #include "shell/os_wake.h"
 #include "shell/os_spawn.h"
 #include "core/assets.h"
 #include "core/log.h"
 #include "core/strings.h"
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -35,35 +35,37 @@ static int report_transfer_progress(void *p, curl_off_t total, curl_off_t, curl_
 bool download_file_over_http(String host, String path, Dynamic_Array *output, Download_Progress_Proc callback,
                              void *context) {
     if (host.count <= 0 || path.count <= 0) return false;
-    CURL *curl = curl_easy_init();
+    const Curl_Library *lib = curl_library();
+    if (!lib) return false;
+    CURL *curl = lib->easy_init();
     if (!curl) {
         add_log(nullptr, LOG_ERROR, "libcurl: curl_easy_init() failed.");
         return false;
     }
     if (!string_starts_with(host, S("http"))) host = string_concat2("https://%", host);
     String url = path.data[0] == '/' ? string_concat2("%%", host, path) : string_concat2("%/%", host, path);
-    curl_easy_setopt(curl, CURLOPT_URL, to_tmp_c_string(url));
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    lib->easy_setopt(curl, CURLOPT_URL, to_tmp_c_string(url));
+    lib->easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    lib->easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    lib->easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     // An error page is not the file asked for.
-    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 15L);
+    lib->easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+    lib->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 15L);
     // A server that stops sending for half a minute is dead.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, curl_download_callback);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, output);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
+    lib->easy_setopt(curl, CURLOPT_WRITEFUNCTION, curl_download_callback);
+    lib->easy_setopt(curl, CURLOPT_WRITEDATA, output);
     Transfer_Progress progress = {callback, context};
     if (callback) {
         callback(1, context);
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, report_transfer_progress);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        lib->easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, report_transfer_progress);
+        lib->easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
+        lib->easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     }
-    CURLcode result = curl_easy_perform(curl);
-    curl_easy_cleanup(curl);
+    CURLcode result = lib->easy_perform(curl);
+    lib->easy_cleanup(curl);
     if (result != CURLE_OK) {
         add_log(nullptr, LOG_ERROR, "libcurl: curl_easy_perform() failed with status %u.", (u32)result);
         return false;
