@@ -91,10 +91,8 @@ static void arm_timer(u64 microseconds) {
 
 // Hands a signal that is not ours back to its previous disposition.
 static void restore_previous(int signal, const siginfo_t *info) {
-    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++) {
-        if (GUARDED_SIGNALS[i] != signal) continue;
-        sigaction(signal, &previous_actions[i], nullptr);
-    }
+    for (u32 i = 0; i < ARRAY_COUNT(GUARDED_SIGNALS); i++)
+        if (GUARDED_SIGNALS[i] == signal) sigaction(signal, &previous_actions[i], nullptr);
     // A fault reruns its instruction and meets the previous handler; a signal
     // sent by kill or raise does not come again by itself.
     if (info->si_code <= 0) raise(signal);
@@ -189,8 +187,9 @@ bool amd64_execute_guarded(void *entry, File *file, u64 time_limit_us, Execution
     memcpy(outer_jump, guard.jump, sizeof(sigjmp_buf));
     Execution_Fault *outer_fault = guard.fault;
     sig_atomic_t outer_active = guard.active;
+    // Without a limit of its own the inner call leaves the outer's timer running.
     itimerspec outer_limit = {};
-    if (outer_active) timer_gettime(guard.timer, &outer_limit);
+    if (outer_active && time_limit_us) timer_gettime(guard.timer, &outer_limit);
     guard.active = 0;
     guard.fault = fault;
     bool completed = true;
@@ -203,11 +202,13 @@ bool amd64_execute_guarded(void *entry, File *file, u64 time_limit_us, Execution
         amd64_execute(entry, file);
         guard.active = 0;
     }
-    arm_timer(0);
+    if (time_limit_us) {
+        arm_timer(0);
+        if (outer_limit.it_value.tv_sec || outer_limit.it_value.tv_nsec)
+            timer_settime(guard.timer, 0, &outer_limit, nullptr);
+    }
     memcpy(guard.jump, outer_jump, sizeof(sigjmp_buf));
     guard.fault = outer_fault;
-    if (outer_active && (outer_limit.it_value.tv_sec || outer_limit.it_value.tv_nsec))
-        timer_settime(guard.timer, 0, &outer_limit, nullptr);
     guard.active = outer_active;
     return completed;
 }
