@@ -104,6 +104,12 @@ static const Message_Case MESSAGE_CASES[] = {
     {"t: Type;\nw := t[1];", "2:7", "You cannot use a dynamic value as a type to make an array literal."},
     {"$A := u8[0];", "1:9", "Type 'u8' is not an array type so you cannot make an array literal from it."},
     {"$S: #struct { e: [3] u8; };\n$V: S = { [7, 8] };\n$W := V.e[2];", "3:11", "The constant array you are trying to dereference has only 2 elements but you are trying to access it at index 2."},
+    {"#machine_code \"\\x90\";", "1:1", "You cannot use directive #machine_code in global scope."},
+    {"{ x := 1; }", "1:1", "You cannot declare an anonymous scope in global scope."},
+    {"$g: () = {};\n$f: () = g;", "2:10", "You cannot substitute the body of a constant sub-program with another sub-program. This may change in the future."},
+    {"$A := 1 ~ 2;", "1:9", "Expected an operator here but got '~' instead."},
+    {"v: u32;\n$g: () -> u32 = #inline { return v; };\n$A := #constant g();", "2:34", "You can only return constant values from this sub-program."},
+    {"$f: (a: ?T) = {};\np: @ void = f;", "2:13", "You cannot take the address of a polymorphic sub-program."},
 };
 
 TEST(Compiler_Messages, EachMistakeIsNamedWhereItIs) {
@@ -210,3 +216,4 @@ TEST(Compiler_Messages, TypesGiveArrayLiteralsAndPlacesGiveCasts) {
         EXPECT_EQ(r.dump.substr(r.dump.size() - expected.size()), expected) << c.program;
     }
 }
+

@@ -172,6 +172,12 @@ static const Statement_Case BODY_CASES[] = {
     {"$f: (x: s64) -> s64 = #inline { while x {} return x; };\n$C := #constant f(1);", "2:33", "This statement cannot be evaluated while compiling"},
     {"$f: () = #inline { };\n$C := #constant f();", "3:18", "This expression does not appear to be constant."},
     {"$f: (x: s64) -> s64 = #inline { if x > y { return 1; } return 2; };\n$C := #constant f(1);", "2:40", "'y' was not previously declared."},
+    {"$f: () = { #machine_code 0x90; };", "2:26", "This is incorrect/not supported right now."},
+    {"$f: () = { #defer #inline {}; };\n#on_load { f(); }", "2:19", "Inlined #defer can only be used in inlined sub-programs."},
+    {"$f: () = #inline { if 1 { #defer #inline {}; } };\n#on_load { f(); }", "2:34", "Inlined #defer can only be used in the top-most scope of an inlined sub-program."},
+    {"$g: (a: u8) = {};\n$f: (a: ?T) = {};\np := g;\n#on_load { p = f; }", "5:16", "You cannot take the address of a polymorphic sub-program."},
+    {"$f: () = #inline {};\n#on_load { p := f; }", "3:17", "You cannot take the address of an inlined sub-program."},
+    {"#on_load { #if 1 }", "2:12", "It looks like you did not provide a block of code associated with this statement."},
 };
 
 TEST(Compiler_Statements, BodiesAndCallsReportTheirMistakes) {
@@ -610,4 +616,23 @@ TEST(Compiler_Statements, SubProgramAndTypeAddressesInDataAreRelocated) {
     EXPECT_TRUE(code);
     EXPECT_TRUE(type);
     end_program();
+}
+
+TEST(Compiler_Statements, NotesPointAtTheOtherPlace) {
+    const char *cases[][2] = {
+        {"$f: (a: u8) = {};\n$f: (a: u16) = {};\n#on_load { f(1); }",
+         "3:13: error: There is more than one overload that matches this call.|1:2: note: This is one of them.|2:2: note: This is another one."},
+        {"#on_load { switch 1 { 1: {} 1: {} } }", "1:29: error: This value is already tested in this switch statement.|1:23: note: This is the previous test."},
+    };
+    for (auto &c : cases) {
+        Program r = compile_program_text(c[0]);
+        std::string lines;
+        for (size_t at = 0; (at = r.errors.find("/virtual/main.8:", at)) != std::string::npos; at++) {
+            size_t eol = r.errors.find('\n', at);
+            if (!lines.empty()) lines.push_back('|');
+            lines.append(r.errors, at + 16, eol - at - 16);
+        }
+        EXPECT_EQ(lines, c[1]) << c[0];
+        end_program();
+    }
 }

@@ -35,6 +35,7 @@ static Scope *new_block_scope(Scope *parent, u32 flags, bool placed) {
 
 // The statements of a block starting at `block` ('{' or ':'); `after` gets the token after it.
 static bool block_tokens(Token *block, Token **first, Token **end, Token **after) {
+    *first = *end = *after = nullptr;
     if (!block) return false;
     if ((block->kind & TOKEN_OPEN_BRACE) && block->partner) {
         *first = block->next;
@@ -70,7 +71,11 @@ static bool compile_block(Scope *parent, Token *block, u32 flags, bool placed, S
 static bool emit_deferred_of(Scope *scope, Scope *into) {
     for (u32 i = scope->deferred.count; i-- > 0;) {
         Deferred_Block block = *dynamic_array_at<Deferred_Block>(&scope->deferred, i);
-        Scope *d = _add_a_scope(into, SCOPE_DEFERRED);
+        // Names resolve where the block was written; that is not above `into`
+        // for a block an inlined body deferred to its caller.
+        bool written_above = false;
+        for (Scope *a = into; a && !written_above; a = a->parent) written_above = a == block.written_in;
+        Scope *d = _add_a_scope(written_above ? into : block.written_in, SCOPE_DEFERRED);
         d->call_site = into;
         instruction_nested_scope(into, d);
         if (!compiler_enter_nesting(block.first ? block.first : block.end)) return false;
@@ -102,6 +107,23 @@ static bool parse_defer(Scope *scope, Token *t, Token *end, Token **next) {
         print_error_on_token(t, "#defer cannot be used in global scope.");
         return false;
     }
+    // '#defer #inline { ... }' in an inlined body defers to the end of the
+    // caller's scope (an inlined 'lock' can defer its 'unlock').
+    Scope *owner = scope;
+    if (block && block != end && token_is(block, "#inline")) {
+        Scope *root = scope;
+        while (root->parent && !(root->flags & SCOPE_SUB_PROGRAM_ROOT)) root = root->parent;
+        if (!(root->flags & SCOPE_INLINED) || !root->call_site) {
+            print_error_on_token(block, "Inlined #defer can only be used in inlined sub-programs.");
+            return false;
+        }
+        if (root != scope) {
+            print_error_on_token(block, "Inlined #defer can only be used in the top-most scope of an inlined sub-program.");
+            return false;
+        }
+        owner = root->call_site;
+        block = block->next;
+    }
     if (!block || block == end || !is_block_start(block)) {
         print_error_on_token(block && block != end ? block : t,
                              "Expected a block of instructions to defer after the #defer directive but got '%s' instead.",
@@ -110,8 +132,8 @@ static bool parse_defer(Scope *scope, Token *t, Token *end, Token **next) {
     }
     Token *first, *block_end, *after;
     block_tokens(block, &first, &block_end, &after);
-    if (scope->deferred.element_size == 0) dynamic_array_init(&scope->deferred, sizeof(Deferred_Block), 4);
-    *(Deferred_Block *)dynamic_array_add(&scope->deferred) = Deferred_Block{first, block_end, scope};
+    if (owner->deferred.element_size == 0) dynamic_array_init(&owner->deferred, sizeof(Deferred_Block), 4);
+    *(Deferred_Block *)dynamic_array_add(&owner->deferred) = Deferred_Block{first, block_end, scope};
     *next = after;
     return true;
 }
@@ -707,6 +729,10 @@ static bool compile_machine_code(Scope *scope, Token *t, Token *end, Token **nex
         for (u32 i = 0; i < v.constant.item_count; i++) bytes[i] = (u8)v.constant.items[i].u;
         in->operands[0].bytes = bytes;
         in->operands[0].size = v.constant.item_count;
+    } else if (value_is_constant(&v)) {
+        // A lone number would leave its width and byte order to guess.
+        print_error_on_token(t->next, "This is incorrect/not supported right now.");
+        return false;
     } else {
         print_error_on_token(t->next, "This expression does not appear to be constant.");
         return false;

@@ -493,6 +493,8 @@ String constant_to_string(const Constant *c, Identifier *type);
 const char *s64_to_c_string(s64 value, bool separators);
 
 bool parse_assignment_value(Scope *scope, Identifier *expected, Token *first, Token *end, Value *out);
+// False, with a report, for a sub-program whose address cannot be taken (polymorphic, inlined).
+bool check_sub_program_address(const Value *v, Token *where);
 // An implicit cast whose instructions, if any, go into `scope`.
 bool cast_value_in_scope(Scope *scope, Value *v, Identifier *type, Token *where);
 // The block a static #if chain inside a struct or enum body takes (see declarations.cpp).

@@ -146,7 +146,7 @@ static bool run_statements(Constant_Run *run, Scope *scope, Token *first, Token 
             }
             if (!parse_assignment_value(scope, run->return_type, t->next, semicolon, &run->result)) return false;
             if (!value_is_constant(&run->result)) {
-                print_error_on_token(t->next, "This expression does not appear to be constant.");
+                print_error_on_token(t->next, "You can only return constant values from this sub-program.");
                 return false;
             }
             run->returned = true;

@@ -390,10 +390,26 @@ static bool retype_dynamic(Value *v, Identifier *type, Token *where) {
     return true;
 }
 
+bool check_sub_program_address(const Value *v, Token *where) {
+    if (!value_is_constant(v) || !(v->constant.kind & CONSTANT_SUB_PROGRAM) || !v->constant.type_value) return true;
+    Identifier *sub = v->constant.type_value;
+    if (sub->flags & IDENTIFIER_POLYMORPHIC) {
+        print_error_on_token(where, "You cannot take the address of a polymorphic sub-program.");
+        return false;
+    }
+    if (sub->flags & SUB_PROGRAM_INLINED) {
+        print_error_on_token(where, "You cannot take the address of an inlined sub-program.");
+        return false;
+    }
+    return true;
+}
+
 bool cast_value_to_type(Value *v, Identifier *type, Token *where) {
     Compiler_State *s = &global_compiler_state;
     if (!type) return true;
     if (!where) where = v->first;
+    // A sub-program given where a value is wanted stands for its address.
+    if (!check_sub_program_address(v, where)) return false;
     // Two fixed-size arrays only fit when they hold as many elements of one type.
     if (is_fixed_size_array(type) && is_fixed_size_array(v->type) && !types_perfectly_match(type, v->type)) {
         print_error_on_token(where, "Type '%s' is incompatible with type '%s'.", type_to_c_string(v->type), type_to_c_string(type));

@@ -33,6 +33,7 @@ bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *typ
     } else if (!parse_assignment_value(scope, type, equal->next, end, &v)) {
         return false;
     }
+    if (!(id->flags & IDENTIFIER_CONSTANT) && !check_sub_program_address(&v, equal->next)) return false;
     if (!type) {
         value_set_default_type(&v);
         type = v.type;
@@ -54,17 +55,6 @@ bool handle_declaration_assignment(Scope *scope, Identifier *id, Identifier *typ
         }
         id->constant = v.constant;
     } else if (value_is_constant(&v)) {
-        if ((v.constant.kind & CONSTANT_SUB_PROGRAM) && v.constant.type_value) {
-            Identifier *sub = v.constant.type_value;
-            if (sub->flags & IDENTIFIER_POLYMORPHIC) {
-                print_error_on_token(equal->next, "You cannot take the address of a polymorphic sub-program.");
-                return false;
-            }
-            if (sub->flags & SUB_PROGRAM_INLINED) {
-                print_error_on_token(equal->next, "You cannot take the address of an inlined sub-program.");
-                return false;
-            }
-        }
         id->constant = v.constant;
         id->flags |= IDENTIFIER_HAS_VALUE;
     }

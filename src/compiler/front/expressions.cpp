@@ -22,6 +22,16 @@ struct Expression_Context {
     Token *end;
 };
 
+// What follows a whole value is neither an operator that joins two values
+// nor the end: a unary-only operator ('~', '!') gets its own report.
+static void report_token_after_value(Token *t) {
+    if ((t->kind & TOKEN_UNARY_OPERATOR) && !(t->kind & TOKEN_BINARY_OPERATOR)) {
+        print_error_on_token(t, "Expected an operator here but got '%s' instead.", token_to_c_string(t));
+    } else {
+        print_error_on_token(t, "The compiler expected a binary operator or the end of a value but got '%s' instead.", token_to_c_string(t));
+    }
+}
+
 static bool parse_expression(Expression_Context *ctx, Cursor *c, u8 min_level, Identifier *expected, Value *out);
 
 // The scope the innermost expression being parsed is in: where its instructions go.
@@ -270,7 +280,7 @@ static bool parse_index(Expression_Context *ctx, Value *v, Token *open) {
     Cursor c = {open->next, false};
     if (!parse_expression(&inner, &c, 0, s->type_s64, &index)) return false;
     if (!at_end(&inner, &c)) {
-        print_error_on_token(c.t, "The compiler expected a binary operator or the end of a value but got '%s' instead.", token_to_c_string(c.t));
+        report_token_after_value(c.t);
         return false;
     }
     Value result = {};
@@ -994,7 +1004,7 @@ bool parse_simple_statement(Scope *scope, Token *first, Token *end, Identifier *
     Cursor c = {first, false};
     if (!parse_expression(&ctx, &c, 0, expected, out)) return false;
     if (!at_end(&ctx, &c)) {
-        print_error_on_token(c.t, "The compiler expected a binary operator or the end of a value but got '%s' instead.", token_to_c_string(c.t));
+        report_token_after_value(c.t);
         return false;
     }
     out->scope = scope;

@@ -330,6 +330,10 @@ static Token *preparse_directive(Scope *scope, Token *t, Token *end, String dire
         Token *after = block_end(block);
         return after_or_end(after, end);
     }
+    if (token_is(t, "#machine_code")) {
+        print_error_on_token(t, "You cannot use directive #machine_code in global scope.");
+        return nullptr;
+    }
     print_error_on_token(t, "Directive %s is either unsupported or cannot be used in this context.", token_to_c_string(t));
     return nullptr;
 }
@@ -461,6 +465,9 @@ bool preparse_global_scope(Scope *scope, Token *first, Token *end, String direct
             next = preparse_directive(scope, t, end, directory);
         } else if (t->kind & (TOKEN_DOLLAR | TOKEN_IDENTIFIER)) {
             next = preparse_declaration(scope, t, end);
+        } else if (t->kind & TOKEN_OPEN_BRACE) {
+            print_error_on_token(t, "You cannot declare an anonymous scope in global scope.");
+            return false;
         } else {
             print_error_on_token(t, "This is unexpected.");
             return false;

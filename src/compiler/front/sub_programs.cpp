@@ -244,6 +244,10 @@ bool parse_sub_program_declaration(Scope *scope, Identifier *id) {
             return false;
         }
     } else {
+        if (t && t != end && (t->kind & TOKEN_IDENTIFIER) && !is_inline) {
+            print_error_on_token(t, "You cannot substitute the body of a constant sub-program with another sub-program. This may change in the future.");
+            return false;
+        }
         if (!t || t == end || !(t->kind & TOKEN_OPEN_BRACE)) {
             print_error_on_token(t && t != end ? t : equal, "Expected an '#import' directive or a block of code but got '%s' instead.",
                                  t && t != end ? token_to_c_string(t) : "");
