@@ -77,21 +77,35 @@ static Amd64_Operand offset_operand(Amd64_Operand o, u32 by) {
     return o;
 }
 
-// Block copies in the widest pieces that fit, through rax.
-void amd64_copy_data(Amd64_Code *code, Amd64_Operand destination, Amd64_Operand source, u32 size) {
+// Block copies in the widest pieces that fit (up to `widest`), through rax.
+static void copy_in_pieces(Amd64_Code *code, Amd64_Operand destination, Amd64_Operand source, u32 size, u32 widest) {
     if (destination.kind != AMD64_OPERAND_MEMORY || source.kind != AMD64_OPERAND_MEMORY) {
         load_integer(code, size, RAX, source, false);
         store_integer(code, size, destination, RAX);
         return;
     }
     u32 done = 0;
-    for (u32 piece = 8; piece; piece /= 2) {
+    for (u32 piece = widest; piece; piece /= 2) {
         while (size - done >= piece) {
             amd64_mov(code, piece, amd64_gpr(RAX), offset_operand(source, done));
             amd64_mov(code, piece, offset_operand(destination, done), amd64_gpr(RAX));
             done += piece;
         }
     }
+}
+
+void amd64_copy_data(Amd64_Code *code, Amd64_Operand destination, Amd64_Operand source, u32 size) {
+    copy_in_pieces(code, destination, source, size, 8);
+}
+
+// A record is copied in pieces no wider than its alignment: its fields were
+// likely just stored one by one, and a load wider than the stores it reads
+// cannot take their bytes from the store buffer (it waits for them to retire).
+static void copy_record(Amd64_Code *code, Register_Id id, Amd64_Operand destination, Amd64_Operand source, u32 size) {
+    Register *r = get_register(nullptr, id);
+    u32 widest = 8;
+    if (r && r->alignment && r->alignment < 8 && r->alignment < size) widest = r->alignment < 4 ? 4 : r->alignment;
+    copy_in_pieces(code, destination, source, size, widest);
 }
 
 // [SECTION] Frames
@@ -365,7 +379,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
             else amd64_copy_data(code, d, s, b->size);
             return true;
         }
-        amd64_copy_data(code, d, s, b->size);
+        copy_record(code, b->operands[1].reg, d, s, b->size);
         return true;
     }
     case BC_INT_ARITHMETIC:
