@@ -322,6 +322,7 @@ TEST(Amd64Encoder, FloatFormsAgreeWithAs) {
                 t.add((size == 4 ? "movd " : "movq ") + xmm(a) + ", " + reg(size, b), [=](Amd64_Code *c) { amd64_movq_to_xmm(c, size, a, amd64_gpr(b)); });
                 t.add((size == 4 ? "movd " : "movq ") + reg(size, b) + ", " + xmm(a), [=](Amd64_Code *c) { amd64_movq_from_xmm(c, size, amd64_gpr(b), a); });
                 if (size == 4) t.add("xorps " + xmm(a) + ", " + xmm(b), [=](Amd64_Code *c) { amd64_xorps(c, a, b); });
+                if (size == 4) t.add("movaps " + xmm(a) + ", " + xmm(b), [=](Amd64_Code *c) { amd64_movaps(c, a, b); });
             }
         for (const Memory_Case &m : mems) {
             t.add("mov" + s + " xmm9, " + ptr(size) + m.text, [=](Amd64_Code *c) { amd64_movs(c, size, amd64_xmm(9), m.operand); });

@@ -11,7 +11,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
-extern "C" void test_dispatcher(u8 *block, u64 id); // test_execution.cpp
+extern "C" void test_dispatcher(u8 *block, u64 id); // test_execution.cpp: destroys every caller-saved register
+std::string test_last_logged();
 
 namespace {
 
@@ -399,6 +400,33 @@ TEST(Amd64Translation, RunImageLikeTarnoc) {
     FILE *err = tmpfile();
     EXPECT_EQ(execution_run_image(S("/nonexistent/custom.8b"), stdout, err), RUN_EXIT_FAULT);
     fclose(err);
+}
+
+// Compiled by tarnoc: floats the allocator keeps in xmm registers (every one
+// of them with this many live) outlive foreign calls, made directly and from a
+// sub-program, and the program says so in its last log line.
+TEST(Amd64Translation, FloatsInRegistersSurviveForeignCalls) {
+    Temp_Dir dir;
+    ASSERT_TRUE(write_whole_file(dir.file("floats.8"), R"(
+$note: (x: f64) -> f64 = { log("note"); return x * 2.0; };
+#on_load {
+    a: f64 = 1.5; b: f64 = 2.25; c: f64 = 3.0; d: f64 = 4.5; e: f64 = 5.25; f: f64 = 6.0; g: f64 = 7.5;
+    h: f64 = 8.25; i: f64 = 9.0; j: f64 = 10.5; k: f64 = 11.25; l: f32 = 12.0; m: f32 = 13.5; n: f64 = 14.25;
+    log("call");
+    x := note(0.5);
+    if a + b + c + d + e + f + g + h + i + j + k + cast(l + m, f64) + n + x == 109.75 { log("kept"); } else { log("lost"); }
+}
+)"));
+    std::string image_path = dir.file("floats.8b"), output;
+    ASSERT_EQ(run_command("'" + std::string(TARNO_BIN_DIR) + "/tarnoc' -o '" + image_path + "' '" + dir.file("floats.8") + "'", &output), 0) << output;
+    Loaded_Image image = {};
+    ASSERT_TRUE(image_load_file(make_string(image_path.data(), (s64)image_path.size()), &image));
+    image_relocate(&image, (void *)test_dispatcher);
+    execution_set_code_range((u8 *)image.header + image.header->code_offset, image.header->code_size);
+    Execution_Fault fault;
+    EXPECT_TRUE(amd64_execute_guarded(get_on_load_block_entry_point(image.header), nullptr, 1000000, &fault));
+    EXPECT_EQ(test_last_logged(), "kept");
+    image_unload(&image);
 }
 
 TEST(Amd64Translation, UntranslatedOpcodesAreNamed) {

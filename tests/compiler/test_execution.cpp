@@ -105,10 +105,17 @@ extern "C" void test_dispatcher(u8 *block, u64 id) {
     }
     recorded.push_back(call);
     // Whatever the convention lets a callee destroy is destroyed.
-    asm volatile("xorps %%xmm2, %%xmm2\n xorps %%xmm5, %%xmm5\n xorps %%xmm15, %%xmm15\n"
+    asm volatile("xorps %%xmm2, %%xmm2\n xorps %%xmm3, %%xmm3\n xorps %%xmm4, %%xmm4\n xorps %%xmm5, %%xmm5\n"
+                 "xorps %%xmm6, %%xmm6\n xorps %%xmm7, %%xmm7\n xorps %%xmm8, %%xmm8\n xorps %%xmm9, %%xmm9\n"
+                 "xorps %%xmm10, %%xmm10\n xorps %%xmm11, %%xmm11\n xorps %%xmm12, %%xmm12\n xorps %%xmm13, %%xmm13\n"
+                 "xorps %%xmm14, %%xmm14\n xorps %%xmm15, %%xmm15\n"
                  "movq $-1, %%r8\n movq $-1, %%r9\n movq $-1, %%r11\n movq $-1, %%rcx\n movq $-1, %%rdx" ::
-                     : "xmm2", "xmm5", "xmm15", "r8", "r9", "r11", "rcx", "rdx");
+                     : "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13",
+                       "xmm14", "xmm15", "r8", "r9", "r11", "rcx", "rdx");
 }
+
+// The text of the last log call the dispatcher saw.
+std::string test_last_logged() { return recorded.empty() ? std::string() : recorded.back().text; }
 
 namespace {
 

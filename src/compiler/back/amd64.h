@@ -225,6 +225,7 @@ void amd64_cvt_float(Amd64_Code *code, u32 destination_size, u8 destination, Amd
 void amd64_movq_to_xmm(Amd64_Code *code, u32 size, u8 xmm, Amd64_Operand source);
 void amd64_movq_from_xmm(Amd64_Code *code, u32 size, Amd64_Operand destination, u8 xmm);
 void amd64_xorps(Amd64_Code *code, u8 destination, u8 source);
+void amd64_movaps(Amd64_Code *code, u8 destination, u8 source);
 // VEX forms: three-operand scalar arithmetic and 32-byte unaligned moves (register saving).
 void amd64_vfloat_op(Amd64_Code *code, Amd64_Float_Op op, u32 size, u8 destination, u8 first, Amd64_Operand second);
 void amd64_vmovdqu_load(Amd64_Code *code, u8 ymm, Amd64_Operand memory);

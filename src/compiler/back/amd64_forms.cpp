@@ -311,6 +311,13 @@ void amd64_xorps(Amd64_Code *code, u8 destination, u8 source) {
     amd64_insert_instruction(code, &in);
 }
 
+// Whole-register copy: movss/movsd between registers keep the upper bits and
+// so wait for the destination's last writer.
+void amd64_movaps(Amd64_Code *code, u8 destination, u8 source) {
+    Amd64_Instruction in = with_rm(two_byte(0x28), destination, amd64_xmm(source)); // 0F 28 /r: movaps
+    amd64_insert_instruction(code, &in);
+}
+
 void amd64_vfloat_op(Amd64_Code *code, Amd64_Float_Op op, u32 size, u8 destination, u8 first, Amd64_Operand second) {
     Amd64_Vex_Instruction in = {};
     in.pp = size == 4 ? 2 : 3; // VEX.LIG.F3/F2.0F op /r: vaddss/vaddsd xmm1, xmm2, xmm3/m

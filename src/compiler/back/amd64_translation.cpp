@@ -5,6 +5,7 @@
 #include "compiler/back/amd64_translation.h"
 #include "compiler/back/ir.h"
 #include "compiler/front/tokens.h"
+#include <cstdlib>
 
 // [SECTION] Operands
 
@@ -76,21 +77,35 @@ static Amd64_Operand offset_operand(Amd64_Operand o, u32 by) {
     return o;
 }
 
-// Block copies in the widest pieces that fit, through rax.
-void amd64_copy_data(Amd64_Code *code, Amd64_Operand destination, Amd64_Operand source, u32 size) {
+// Block copies in the widest pieces that fit (up to `widest`), through rax.
+static void copy_in_pieces(Amd64_Code *code, Amd64_Operand destination, Amd64_Operand source, u32 size, u32 widest) {
     if (destination.kind != AMD64_OPERAND_MEMORY || source.kind != AMD64_OPERAND_MEMORY) {
         load_integer(code, size, RAX, source, false);
         store_integer(code, size, destination, RAX);
         return;
     }
     u32 done = 0;
-    for (u32 piece = 8; piece; piece /= 2) {
+    for (u32 piece = widest; piece; piece /= 2) {
         while (size - done >= piece) {
             amd64_mov(code, piece, amd64_gpr(RAX), offset_operand(source, done));
             amd64_mov(code, piece, offset_operand(destination, done), amd64_gpr(RAX));
             done += piece;
         }
     }
+}
+
+void amd64_copy_data(Amd64_Code *code, Amd64_Operand destination, Amd64_Operand source, u32 size) {
+    copy_in_pieces(code, destination, source, size, 8);
+}
+
+// A record is copied in pieces no wider than its alignment: its fields were
+// likely just stored one by one, and a load wider than the stores it reads
+// cannot take their bytes from the store buffer (it waits for them to retire).
+static void copy_record(Amd64_Code *code, Register_Id id, Amd64_Operand destination, Amd64_Operand source, u32 size) {
+    Register *r = get_register(nullptr, id);
+    u32 widest = 8;
+    if (r && r->alignment && r->alignment < 8 && r->alignment < size) widest = r->alignment < 4 ? 4 : r->alignment;
+    copy_in_pieces(code, destination, source, size, widest);
 }
 
 // [SECTION] Frames
@@ -170,11 +185,13 @@ static bool comparison_condition(u64 op, bool is_signed, Amd64_Condition *out) {
 
 static void load_float(Amd64_Code *code, u32 size, u8 xmm, Amd64_Operand o) {
     if (o.kind == AMD64_OPERAND_INTEGER) amd64_movq_to_xmm(code, size, xmm, o);
+    else if (o.kind == AMD64_OPERAND_FLOAT) { if (o.reg != xmm) amd64_movaps(code, xmm, o.reg); }
     else amd64_movs(code, size, amd64_xmm(xmm), o);
 }
 
 static void store_float(Amd64_Code *code, u32 size, Amd64_Operand o, u8 xmm) {
     if (o.kind == AMD64_OPERAND_INTEGER) amd64_movq_from_xmm(code, size, o, xmm);
+    else if (o.kind == AMD64_OPERAND_FLOAT) { if (o.reg != xmm) amd64_movaps(code, o.reg, xmm); }
     else amd64_movs(code, size, o, amd64_xmm(xmm));
 }
 
@@ -288,9 +305,22 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     case BC_EMBED_MACHINE_CODE: dynamic_array_append_bytes(&code->bytes, b->operands[0].reference, b->size); return true;
     case BC_JUMP: add_jump(t, amd64_jmp_rel32(code), b->operands[0].target); return true;
     case BC_JUMP_EQ: case BC_JUMP_NE: case BC_JUMP_LT: case BC_JUMP_LE:
-    case BC_JUMP_GT: case BC_JUMP_GE: case BC_JUMP_NZ: case BC_JUMP_ZE:
-        add_jump(t, amd64_jcc_rel32(code, jump_condition(b->opcode, is_signed)), b->operands[0].target);
+    case BC_JUMP_GT: case BC_JUMP_GE: case BC_JUMP_NZ: case BC_JUMP_ZE: {
+        // A conditional jump over a jump nobody else lands on: one jump on the
+        // opposite condition (the codes pair up as n, n ^ 1).
+        Amd64_Condition c = jump_condition(b->opcode, is_signed);
+        u64 target = b->operands[0].target;
+        if (index + 2 < t->bytecode->count && bytecode_index(target) == index + 2 && t->is_target && !t->is_target[index + 1]) {
+            Bytecode_Instruction *next = dynamic_array_at<Bytecode_Instruction>(t->bytecode, index + 1);
+            if (next->opcode == BC_JUMP) {
+                c = (Amd64_Condition)(c ^ 1);
+                target = next->operands[0].target;
+                t->skip_next = true;
+            }
+        }
+        add_jump(t, amd64_jcc_rel32(code, c), target);
         return true;
+    }
     case BC_FOREIGN_CALL: {
         Amd64_Operand block = amd64_get_memory(scope, b->operands[1].reg);
         bool passes = (b->flags & BC_FLAG_PASSES_ARGUMENTS) && block.kind == AMD64_OPERAND_MEMORY;
@@ -340,7 +370,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
         Amd64_Operand s = place(code, scope, b->operands[1].reg, from_memory, RCX);
         if (d.kind == AMD64_OPERAND_NONE || s.kind == AMD64_OPERAND_NONE) break;
         if (d.kind == AMD64_OPERAND_FLOAT && s.kind == AMD64_OPERAND_FLOAT) {
-            amd64_movs(code, b->size == 4 ? 4 : 8, d, s);
+            if (d.reg != s.reg) amd64_movaps(code, d.reg, s.reg);
             return true;
         }
         if (d.kind != AMD64_OPERAND_MEMORY || s.kind != AMD64_OPERAND_MEMORY) {
@@ -349,7 +379,7 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
             else amd64_copy_data(code, d, s, b->size);
             return true;
         }
-        amd64_copy_data(code, d, s, b->size);
+        copy_record(code, b->operands[1].reg, d, s, b->size);
         return true;
     }
     case BC_INT_ARITHMETIC:
@@ -546,14 +576,39 @@ bool bytecode_instruction_to_amd64(Amd64_Translation *t, u32 index) {
     return false;
 }
 
+// Every instruction something jumps or calls to, or the program enters at.
+static void mark_jump_targets(Dynamic_Array *bytecode, const u64 entry_positions[3], bool *is_target) {
+    u32 count = bytecode->count;
+    auto mark = [&](u64 position) {
+        u32 i = bytecode_index(position);
+        if (i <= count) is_target[i] = true;
+    };
+    for (u32 e = 0; e < 3; e++) mark(entry_positions[e]);
+    for (u32 i = 0; i < count; i++) {
+        Bytecode_Instruction *b = dynamic_array_at<Bytecode_Instruction>(bytecode, i);
+        switch (b->opcode) {
+        case BC_JUMP: case BC_JUMP_EQ: case BC_JUMP_NE: case BC_JUMP_LT: case BC_JUMP_LE:
+        case BC_JUMP_GT: case BC_JUMP_GE: case BC_JUMP_NZ: case BC_JUMP_ZE: mark(b->operands[0].target); break;
+        case BC_CALL: mark(bytecode_position(i) + b->operands[0].target); break;
+        case BC_COPY_SUB_PROGRAM_ADDRESS: mark(bytecode_position(i) + b->operands[2].target); break;
+        }
+    }
+}
+
 bool amd64_translate_bytecode(Dynamic_Array *bytecode, Amd64_Code *code, u64 entry_positions[3], u32 *failed_opcode) {
     Amd64_Translation t = {};
     t.code = code;
     t.bytecode = bytecode;
     dynamic_array_init(&t.positions, sizeof(u32), bytecode->count + 1);
+    t.is_target = (bool *)calloc(bytecode->count + 1, 1);
+    mark_jump_targets(bytecode, entry_positions, t.is_target);
     bool ok = true;
     for (u32 i = 0; ok && i < bytecode->count; i++) {
         *(u32 *)dynamic_array_add(&t.positions) = amd64_code_position(code);
+        if (t.skip_next) {
+            t.skip_next = false;
+            continue;
+        }
         ok = bytecode_instruction_to_amd64(&t, i);
     }
     *(u32 *)dynamic_array_add(&t.positions) = amd64_code_position(code);
@@ -573,6 +628,7 @@ bool amd64_translate_bytecode(Dynamic_Array *bytecode, Amd64_Code *code, u64 ent
         }
     }
     if (failed_opcode) *failed_opcode = t.failed_opcode;
+    free(t.is_target);
     dynamic_array_free(&t.positions);
     return ok;
 }

@@ -13,6 +13,8 @@ struct Amd64_Translation {
     Dynamic_Array positions;   // u32: code position of each bytecode instruction, and one past the last
     Amd64_Frame frame;         // of the sub-program or entry block being translated
     u32 failed_opcode;         // the first opcode with no translation yet (0: none)
+    bool *is_target;           // per instruction: something jumps, calls or enters there (null: unknown, all)
+    bool skip_next;            // the next instruction was folded into this one
 };
 
 // Appends the code of one instruction; false for an opcode (or an operand
