@@ -171,8 +171,12 @@ bool tokenise_file(File_Record *file) {
         if (c == '<' || c == '>' || c == '|' || c == '&' || c == '+' || c == '-' || c == '!' || c == '=' ||
             c == '*' || c == '/' || c == '%' || c == '^') {
             const Operator_Form *found = nullptr;
+            // Every form is two characters or more: the second one rules out most of them
+            // without a call (a lone '=' or '*' is the common case).
+            u8 next = p + 1 < end ? p[1] : 0;
             for (const Operator_Form &form : MULTI_CHARACTER_OPERATORS) {
-                if (p + form.length <= end && memcmp(p, form.text, form.length) == 0) {
+                if ((u8)form.text[0] != c || (u8)form.text[1] != next) continue;
+                if (p + form.length <= end && (form.length == 2 || memcmp(p + 2, form.text + 2, form.length - 2) == 0)) {
                     found = &form;
                     break;
                 }
