@@ -35,6 +35,7 @@ static Scope *new_block_scope(Scope *parent, u32 flags, bool placed) {
 
 // The statements of a block starting at `block` ('{' or ':'); `after` gets the token after it.
 static bool block_tokens(Token *block, Token **first, Token **end, Token **after) {
+    *first = *end = *after = nullptr;
     if (!block) return false;
     if ((block->kind & TOKEN_OPEN_BRACE) && block->partner) {
         *first = block->next;
