@@ -252,6 +252,7 @@ struct Identifier {
     u32 alignment;
     u8 pointer_depth;
     Identifier *leaf_type;     // the type the addresses finally point to
+    Identifier *address_type;  // a leaf: the type of one address of it, once made (asked for often)
     Identifier *base_type;     // enum: its integer type
     Identifier *element_type;  // array struct: its element type
     u64 max_count;             // fixed-size array capacity

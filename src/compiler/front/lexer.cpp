@@ -43,6 +43,18 @@ static const Operator_Form MULTI_CHARACTER_OPERATORS[] = {
     {"^=", 2, TOKEN_BINARY_OPERATOR, OP_ASSIGN | OP_XOR, 0},
 };
 
+// Characters that always extend the word they follow: none of them starts an
+// operator, a bracket, a string, a comment or white space.
+struct Word_Characters {
+    bool plain[256];
+    constexpr Word_Characters() : plain() {
+        for (u32 i = 0; i < 256; i++) plain[i] = true;
+        const char *special = " \t\r\n\"/{}()[]:;+-.*%<>&|^=~!@,$'?";
+        for (const char *c = special; *c; c++) plain[(u8)*c] = false;
+    }
+};
+static constexpr Word_Characters WORD_CHARACTERS;
+
 struct Lexer {
     File_Record *file;
     Token *last;
@@ -83,7 +95,7 @@ static Token *add_a_token(Lexer *lexer, const u8 *text, u64 kind, u64 value, u8 
 }
 
 static void set_token_length(Token *t, s64 length) {
-    t->length = length;
+    t->length = (s32)length;
     t->location.length = length;
 }
 
@@ -171,8 +183,12 @@ bool tokenise_file(File_Record *file) {
         if (c == '<' || c == '>' || c == '|' || c == '&' || c == '+' || c == '-' || c == '!' || c == '=' ||
             c == '*' || c == '/' || c == '%' || c == '^') {
             const Operator_Form *found = nullptr;
+            // Every form is two characters or more: the second one rules out most of them
+            // without a call (a lone '=' or '*' is the common case).
+            u8 next = p + 1 < end ? p[1] : 0;
             for (const Operator_Form &form : MULTI_CHARACTER_OPERATORS) {
-                if (p + form.length <= end && memcmp(p, form.text, form.length) == 0) {
+                if ((u8)form.text[0] != c || (u8)form.text[1] != next) continue;
+                if (p + form.length <= end && (form.length == 2 || memcmp(p + 2, form.text + 2, form.length - 2) == 0)) {
                     found = &form;
                     break;
                 }
@@ -190,6 +206,7 @@ bool tokenise_file(File_Record *file) {
         case '\t':
             lexer.word = nullptr;
             p++;
+            while (p < end && (*p == ' ' || *p == '\t')) p++; // indentation
             continue;
         case '\n':
         case '\r':
@@ -227,7 +244,7 @@ bool tokenise_file(File_Record *file) {
                 print_error_on_token(t, "There is no matching '\"' for this.");
                 return false;
             }
-            t->length = q - start;
+            t->length = (s32)(q - start);
             t->location.length = (q + 1) - p;
             lexer.line = line;
             lexer.line_start = line_start;
@@ -364,14 +381,18 @@ bool tokenise_file(File_Record *file) {
             continue;
         }
 
-        // Anything else belongs to a word.
+        // Anything else belongs to a word; the rest of its plain characters are
+        // taken in one go instead of one pass through the switches each.
+        const u8 *q = p + 1;
+        while (q < end && WORD_CHARACTERS.plain[*q]) q++;
         if (lexer.word) {
-            set_token_length(lexer.word, lexer.word->length + 1);
+            set_token_length(lexer.word, lexer.word->length + (q - p));
         } else {
             u64 word_kind = is_digit(c) ? TOKEN_INTEGER : c == '#' ? TOKEN_DIRECTIVE : TOKEN_IDENTIFIER;
             lexer.word = add_a_token(&lexer, p, word_kind, 0, 0);
+            set_token_length(lexer.word, q - p);
         }
-        p++;
+        p = q;
     }
 
     if (lexer.num_open[0]) {

@@ -261,6 +261,7 @@ Identifier *match_polymorphic_candidate(Identifier *candidate, Scope *call_scope
     instance = (Identifier *)arena_allocate(sizeof(Identifier));
     *instance = *candidate;
     instance->next = nullptr;
+    instance->address_type = nullptr;
     instance->next_overload = nullptr;
     instance->instances = nullptr;
     instance->body_scope = nullptr;

@@ -42,18 +42,32 @@ static void name_index_grow(Name_Index *index, Bucket_Array *list) {
     }
 }
 
-static Identifier *search_list(Bucket_Array *list, Name_Index *index, const u8 *name, s64 length) {
+// A name looked up through several scopes: its hash is computed once, on the
+// first indexed list met.
+struct Name_Lookup {
+    const u8 *name;
+    s64 length;
+    u64 hash;
+    bool hashed;
+};
+
+static Identifier *search_list(Bucket_Array *list, Name_Index *index, Name_Lookup *lookup) {
+    if (!list->count) return nullptr;
     if (index->capacity) {
+        if (!lookup->hashed) {
+            lookup->hash = hash_name(lookup->name, lookup->length);
+            lookup->hashed = true;
+        }
         u32 mask = index->capacity - 1;
-        for (u32 i = (u32)hash_name(name, length) & mask;; i = (i + 1) & mask) {
+        for (u32 i = (u32)lookup->hash & mask;; i = (i + 1) & mask) {
             Identifier *slot = index->slots[i];
             if (!slot) return nullptr;
-            if (name_equals(slot, name, length)) return slot;
+            if (name_equals(slot, lookup->name, lookup->length)) return slot;
         }
     }
     for (Bucket_Iterator it = bucket_iterate(list); it.element; bucket_iterator_next(&it)) {
         Identifier *id = (Identifier *)it.element;
-        if (name_equals(id, name, length)) return id;
+        if (name_equals(id, lookup->name, lookup->length)) return id;
     }
     return nullptr;
 }
@@ -95,30 +109,32 @@ Scope *_add_a_scope(Scope *parent, u32 flags) {
 
 Identifier *get_identifier_in_scope(Scope *scope, const u8 *name, s64 length) {
     if (length <= 0 || !scope) return nullptr;
-    Identifier *id = search_list(&scope->variables, &scope->index[0], name, length);
+    Name_Lookup lookup = {name, length, 0, false};
+    Identifier *id = search_list(&scope->variables, &scope->index[0], &lookup);
     if (id) {
         __atomic_fetch_add(&id->use_count, 1, __ATOMIC_RELAXED);
         return id;
     }
-    id = search_list(&scope->constants, &scope->index[1], name, length);
+    id = search_list(&scope->constants, &scope->index[1], &lookup);
     if (id) return id;
-    return search_list(&scope->parameters, &scope->index[2], name, length);
+    return search_list(&scope->parameters, &scope->index[2], &lookup);
 }
 
 Identifier *get_identifier(Scope *scope, const u8 *name, s64 length) {
     if (length <= 0) return nullptr;
+    Name_Lookup lookup = {name, length, 0, false};
     bool crossed = false;
     for (Scope *s = scope; s; s = s->parent) {
         if (!(crossed && s->parent)) {
-            Identifier *id = search_list(&s->variables, &s->index[0], name, length);
+            Identifier *id = search_list(&s->variables, &s->index[0], &lookup);
             if (id) {
                 __atomic_fetch_add(&id->use_count, 1, __ATOMIC_RELAXED);
                 return id;
             }
         }
-        Identifier *id = search_list(&s->constants, &s->index[1], name, length);
+        Identifier *id = search_list(&s->constants, &s->index[1], &lookup);
         if (id) return id;
-        id = search_list(&s->parameters, &s->index[2], name, length);
+        id = search_list(&s->parameters, &s->index[2], &lookup);
         if (id) return id;
         if (s->flags & SCOPE_SUB_PROGRAM_ROOT) crossed = true;
     }

@@ -88,23 +88,23 @@ enum : u64 {
 constexpr u32 MAX_INNER_SCOPES = 16;
 constexpr u32 NUM_TOKENS_PER_BUCKET = 4096;
 constexpr u32 NUM_TOKEN_BUCKETS_PER_PAGE = 2;
-constexpr u32 TOKEN_RECORD_SIZE = 88;
-constexpr u32 TOKENS_PAGE_MEMORY = 720944;
+constexpr u32 TOKEN_RECORD_SIZE = 72;
+constexpr u32 TOKENS_PAGE_MEMORY = 720944; // room for 88-byte records, as before
 
+// A big program has a token for every few bytes of source: keep the record small.
 struct Token {
     Token *next;
     const u8 *text;   // a string literal starts after its opening quote
-    s64 length;
     Trace location;
     union {
         u64 op;        // operator tokens: the operator code
         Token *partner; // brackets: the matching one; ':' the ';' ending the declaration
     };
-    u8 priority;
     u64 kind;
-    u64 reserved;
+    s32 length;       // a source file is far below 2 GiB
+    u8 priority;
 };
-static_assert(sizeof(Token) == TOKEN_RECORD_SIZE, "the tokens pool is sized for 88-byte tokens");
+static_assert(sizeof(Token) == TOKEN_RECORD_SIZE, "the tokens pool is sized for 72-byte tokens");
 
 // Tokenises the whole text of `file`, linking its tokens from file->first_token.
 bool tokenise_file(File_Record *file);

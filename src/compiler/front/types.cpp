@@ -47,16 +47,19 @@ Identifier *type_to_memory_address_of_type(Identifier *type, u32 depth) {
     if (depth == 0) return type;
     Identifier *leaf = type->leaf_type ? type->leaf_type : type;
     u32 total = type->pointer_depth + depth;
+    if (total == 1 && leaf->address_type) return leaf->address_type;
     String name = arena_format_string("%u@%p", total, (void *)leaf);
     Scope *scope = derived_scope();
     Identifier *found = get_identifier_in_scope(scope, name.data, name.count);
-    if (found) return found;
-    Identifier *id = add_derived(name);
-    id->pointer_depth = (u8)total;
-    id->leaf_type = leaf;
-    id->size = global_compiler_state.address_size;
-    id->alignment = global_compiler_state.address_size;
-    return id;
+    if (!found) {
+        found = add_derived(name);
+        found->pointer_depth = (u8)total;
+        found->leaf_type = leaf;
+        found->size = global_compiler_state.address_size;
+        found->alignment = global_compiler_state.address_size;
+    }
+    if (total == 1) leaf->address_type = found;
+    return found;
 }
 
 Identifier *get_sub_program_type(Signature *signature) {
@@ -115,6 +118,7 @@ Identifier *get_or_add_array_type_from(Identifier *element, bool fixed, u64 capa
     id->name_length = name.count;
     id->constant.type_value = id;
     id->leaf_type = id;
+    id->address_type = nullptr;
     id->flags |= TYPE_ARRAY_STRUCT | (fixed ? (u64)TYPE_FIXED_SIZE_ARRAY : (u64)0);
     id->element_type = element;
     id->max_count = capacity;
