@@ -101,6 +101,8 @@ static bool emit_scope_end_deferred(Scope *scope) {
     return emit_deferred_of(scope, scope);
 }
 
+static Scope *sub_program_root_of(Scope *scope);
+
 static bool parse_defer(Scope *scope, Token *t, Token *end, Token **next) {
     Token *block = t->next;
     if (!scope->parent) {
@@ -111,9 +113,8 @@ static bool parse_defer(Scope *scope, Token *t, Token *end, Token **next) {
     // caller's scope (an inlined 'lock' can defer its 'unlock').
     Scope *owner = scope;
     if (block && block != end && token_is(block, "#inline")) {
-        Scope *root = scope;
-        while (root->parent && !(root->flags & SCOPE_SUB_PROGRAM_ROOT)) root = root->parent;
-        if (!(root->flags & SCOPE_INLINED) || !root->call_site) {
+        Scope *root = sub_program_root_of(scope);
+        if (!root || !(root->flags & SCOPE_INLINED) || !root->call_site) {
             print_error_on_token(block, "Inlined #defer can only be used in inlined sub-programs.");
             return false;
         }
